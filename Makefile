@@ -1,0 +1,28 @@
+# The two commands: `make run` starts the viewer, `make test` runs every test. Both install the
+# Debian packages they need when missing, then configure and build.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: setup build run test test-asan fuzz bench clean
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: setup
+	@bash scripts/test.sh
+
+bench: setup
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS)
+	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && (cd data && ../$$b) ; done
+
+clean:
+	rm -rf build build-*

@@ -1,0 +1,9 @@
+// Pieces of the frame update that tests reach besides UpdateFrame (declared in app/shell.h).
+#pragma once
+
+// Texts of the two prompts, drawn bold in the middle of the screen.
+inline constexpr const char kQuitPrompt[] = "Quit? [y/n]";
+inline constexpr const char kPausePrompt[] = "Paused (press P again)";
+
+// Forgets that the frame update posted the quit message (tests run many updates per process).
+void ResetFrameUpdate();

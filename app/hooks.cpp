@@ -1,0 +1,64 @@
+#include "app/settings.h"
+#include "app/shell.h"
+#include "platform/win/input.h"
+
+#include "platform/gfx/png_writer.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+AutomationHooks g_Hooks;
+
+static bool ParseWhole(const char* text, int64_t min, int64_t max, int64_t* out) {
+    const std::string_view s(text);
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
+    return ec == std::errc() && end == s.data() + s.size() && *out >= min && *out <= max;
+}
+
+bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
+    hooks = AutomationHooks{};
+    if (const char* frames = std::getenv("DUOSCOPE_FRAMES")) {
+        if (!ParseWhole(frames, 1, INT64_MAX, &hooks.frames)) {
+            *error = std::string("DUOSCOPE_FRAMES must be a whole number above 0, not '") +
+                     frames + "'";
+            return false;
+        }
+    }
+    if (const char* file = std::getenv("DUOSCOPE_SCREENSHOT")) {
+        if (!*file) {
+            *error = "DUOSCOPE_SCREENSHOT must name a file";
+            return false;
+        }
+        hooks.screenshot = file;
+    }
+    if (const char* keys = std::getenv("DUOSCOPE_KEYS")) {
+        std::string why;
+        if (!SetKeyScript(keys, &why)) {
+            *error = "DUOSCOPE_KEYS: " + why;
+            return false;
+        }
+    }
+    if (const char* seed = std::getenv("DUOSCOPE_SEED")) {
+        int64_t value = 0;
+        if (!ParseWhole(seed, 0, UINT32_MAX, &value)) {
+            *error = std::string("DUOSCOPE_SEED must be a whole number from 0 to 4294967295, "
+                                 "not '") + seed + "'";
+            return false;
+        }
+        hooks.seeded = true;
+        hooks.seed = unsigned(value);
+    }
+    return true;
+}
+
+bool WriteScreenshot(const char* fileName) {
+    if (!g_pDevice) return false;
+    std::vector<uint8_t> rgba;
+    if (!g_pDevice->ReadBackBuffer(rgba)) return false;
+    const int w = g_pDevice->BackBufferWidth(), h = g_pDevice->BackBufferHeight();
+    // The screen shows colour only; the back buffer's alpha is whatever the passes left.
+    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+    return WritePngFile(fileName, w, h, rgba);
+}

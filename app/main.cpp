@@ -1,0 +1,20 @@
+// Process entry: reads the automation hooks, joins the arguments into the command-line text the
+// GUI entry expects, and runs it.
+#include "app/shell.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    std::string error;
+    if (!ReadAutomationHooks(g_Hooks, &error)) {
+        std::fprintf(stderr, "duoscope: %s\n", error.c_str());
+        return 2;
+    }
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) commandLine += ' ';
+        commandLine += argv[i];
+    }
+    return WinMain(GetModuleHandleA(nullptr), nullptr, commandLine.data(), SW_SHOWDEFAULT);
+}

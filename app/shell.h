@@ -1,0 +1,48 @@
+// The application shell: entry point, command line, start-up, main loop and shutdown, the
+// device and window start-up pieces, and the automation hooks.
+#pragma once
+
+#include "platform/win/window.h"
+
+#include <cstdint>
+#include <string>
+
+// The GUI entry with the command-line text that follows the program name. Returns 0 after a
+// normal shutdown; device failure exits the process with code 1.
+int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showCommand);
+
+// Reads rx and ry from the command-line text into g_nScreenWidth and g_nScreenHeight.
+void ParseCommandLine(const char* commandLine);
+
+// The frame-rate measurement of the main loop: counts turns and recomputes g_fFrameRate every
+// 100 of them.
+struct FrameRateCounter {
+    uint32_t frames = 0;
+    uint32_t startTick = 0;
+};
+void StartFrameRate(FrameRateCounter& counter, uint32_t now);
+void CountFrame(FrameRateCounter& counter, uint32_t now);
+
+// Device and window start-up pieces.
+void CreateDevice3D();
+LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void LoadResources();
+// Releases fonts, effect, models, joystick, log, device and window class, in that order.
+void Shutdown();
+
+// The per-turn frame update (phase machine, keys, cameras, render).
+void UpdateFrame();
+
+// Automation hooks, read from the environment before anything starts. They change nothing
+// when unset.
+struct AutomationHooks {
+    int64_t frames = -1;     // DUOSCOPE_FRAMES: post the quit message after this many turns
+    std::string screenshot;  // DUOSCOPE_SCREENSHOT: PNG of the last presented frame at exit
+    bool seeded = false;     // DUOSCOPE_SEED given
+    unsigned seed = 0;
+};
+extern AutomationHooks g_Hooks;
+// Returns false with a message for a malformed value.
+bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error);
+// Writes the device's last presented frame as PNG; false when it cannot.
+bool WriteScreenshot(const char* fileName);

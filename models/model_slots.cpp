@@ -1,0 +1,157 @@
+#include "app/settings.h"
+#include "models/model.h"
+
+#include <cstdio>
+#include <cstring>
+
+ModelSlot g_ModelSlots[kModelSlotCount];
+
+// Bones that name no frame of their hierarchy follow the model root.
+static D3DXMATRIX g_matRootPose = IdentityMatrix();
+
+bool IsModelSlotEmpty(int slot) {
+    const ModelSlot& m = g_ModelSlots[slot];
+    return m.IsHierarchy ? m.pRootFrame == nullptr : m.pMesh == nullptr;
+}
+
+static void LoadPlainModel(ModelSlot& m, const char* fileName) {
+    m.IsHierarchy = false;
+    BufferPtr adjacency, materials;
+    DWORD count = 0;
+    if (FAILED(D3DXLoadMeshFromXA(fileName, D3DXMESH_MANAGED, g_pDevice.get(), &adjacency,
+                                  &materials, nullptr, &count, &m.pMesh)) ||
+        !m.pMesh) {
+        m.pMesh = nullptr;
+        return; // the loader said why on stderr; the slot stays empty
+    }
+    m.NumMaterials = count;
+    m.pMesh->OptimizeInplace(D3DXMESHOPT_COMPACT | D3DXMESHOPT_ATTRSORT |
+                                 D3DXMESHOPT_VERTEXCACHE,
+                             static_cast<const DWORD*>(adjacency->GetBufferPointer()), nullptr,
+                             nullptr, nullptr);
+    if (m.NumMaterials > 0) {
+        const auto* loaded = static_cast<const D3DXMATERIAL*>(materials->GetBufferPointer());
+        m.pMaterials = new D3DMATERIAL9[m.NumMaterials];
+        m.pTextures = new TexturePtr[m.NumMaterials];
+        for (DWORD i = 0; i < m.NumMaterials; ++i) {
+            m.pMaterials[i] = loaded[i].MatD3D;
+            m.pMaterials[i].Ambient = m.pMaterials[i].Diffuse;
+            m.pTextures[i] = nullptr;
+            if (loaded[i].pTextureFilename)
+                D3DXCreateTextureFromFileA(g_pDevice.get(), loaded[i].pTextureFilename,
+                                           &m.pTextures[i]);
+        }
+    }
+    adjacency.reset();
+    materials.reset();
+}
+
+void LoadModel(int slot, const char* fileName, bool asHierarchy) {
+    ModelSlot& m = g_ModelSlots[slot];
+    if (!asHierarchy) {
+        LoadPlainModel(m, fileName);
+        return;
+    }
+    m.IsHierarchy = true;
+    D3DXFRAME* root = nullptr;
+    if (FAILED(D3DXLoadMeshHierarchyFromXA(fileName, D3DXMESH_MANAGED, g_pDevice.get(),
+                                           &g_HierarchyAllocator, nullptr, &root,
+                                           &m.pAnimController))) {
+        m.pRootFrame = nullptr;
+        m.pAnimController = nullptr;
+        return; // the loader said why on stderr; the slot stays empty
+    }
+    m.pRootFrame = static_cast<ModelFrame*>(root);
+    m.Period = StartAnimation(m.pAnimController);
+    LinkBones(m.pRootFrame, m.pRootFrame);
+    m.LastTime = -1.0f;
+    UpdateModelAnimation(slot, 0.0f);
+}
+
+double StartAnimation(const AnimControllerPtr& controller) {
+    if (!controller) return 0.0;
+    AnimSetPtr set;
+    if (FAILED(controller->GetAnimationSet(0, &set)) || !set) return 0.0;
+    controller->SetTrackAnimationSet(0, set);
+    controller->SetTrackEnable(0, true);
+    const double period = set->GetPeriod();
+    set.reset();
+    return period;
+}
+
+void LinkBones(ModelFrame* frame, ModelFrame* root) {
+    for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
+         mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
+        if (!mc->pSkinInfo) continue;
+        for (DWORD i = 0; i < mc->NumBones; ++i) {
+            const char* bone = mc->pSkinInfo->GetBoneName(i);
+            auto* boneFrame = static_cast<ModelFrame*>(D3DXFrameFind(root, bone));
+            if (boneFrame) {
+                mc->ppBoneFrameMatrices[i] = &boneFrame->CombinedMatrix;
+            } else {
+                std::fprintf(stderr, "duoscope: bone '%s' names no frame; it follows the root\n",
+                             bone ? bone : "");
+                mc->ppBoneFrameMatrices[i] = &g_matRootPose;
+            }
+        }
+    }
+    if (frame->pFrameSibling) LinkBones(static_cast<ModelFrame*>(frame->pFrameSibling), root);
+    if (frame->pFrameFirstChild)
+        LinkBones(static_cast<ModelFrame*>(frame->pFrameFirstChild), root);
+}
+
+void UpdateModelAnimation(int slot, float time) {
+    ModelSlot& m = g_ModelSlots[slot];
+    if (!m.pAnimController) return;
+    m.pAnimController->SetTrackPosition(0, double(time));
+    m.pAnimController->AdvanceTime(0.0, nullptr);
+    if (time == m.LastTime) return;
+    const D3DXMATRIX identity = IdentityMatrix();
+    UpdateFrameMatrices(m.pRootFrame, &identity);
+    UpdateSkins(m.pRootFrame);
+    m.LastTime = time;
+}
+
+void UpdateFrameMatrices(ModelFrame* frame, const D3DXMATRIX* parentMatrix) {
+    MultiplyMatrices(&frame->CombinedMatrix, frame->TransformationMatrix, *parentMatrix);
+    if (frame->pFrameSibling)
+        UpdateFrameMatrices(static_cast<ModelFrame*>(frame->pFrameSibling), parentMatrix);
+    if (frame->pFrameFirstChild)
+        UpdateFrameMatrices(static_cast<ModelFrame*>(frame->pFrameFirstChild),
+                            &frame->CombinedMatrix);
+}
+
+void UpdateSkins(ModelFrame* frame) {
+    for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
+         mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
+        if (!mc->pSkinInfo) continue;
+        for (DWORD i = 0; i < mc->NumBones; ++i)
+            MultiplyMatrices(&mc->pBoneMatrices[i], mc->pBoneOffsets[i],
+                             *mc->ppBoneFrameMatrices[i]);
+        MeshVertex* source = nullptr;
+        MeshVertex* destination = nullptr;
+        mc->MeshData.pMesh->LockVertexBuffer(D3DLOCK_READONLY, &source);
+        mc->pDrawMesh->LockVertexBuffer(0, &destination);
+        mc->pSkinInfo->UpdateSkinnedMesh(mc->pBoneMatrices, nullptr, source, destination);
+        mc->MeshData.pMesh->UnlockVertexBuffer();
+        mc->pDrawMesh->UnlockVertexBuffer();
+    }
+    if (frame->pFrameSibling) UpdateSkins(static_cast<ModelFrame*>(frame->pFrameSibling));
+    if (frame->pFrameFirstChild) UpdateSkins(static_cast<ModelFrame*>(frame->pFrameFirstChild));
+}
+
+void FreeModel(int slot) {
+    ModelSlot& m = g_ModelSlots[slot];
+    if (m.IsHierarchy) {
+        m.pAnimController.reset();
+        if (m.pRootFrame) D3DXFrameDestroy(m.pRootFrame, &g_HierarchyAllocator);
+        m.pRootFrame = nullptr; // a second free finds nothing
+        return;
+    }
+    for (DWORD i = 0; m.pTextures && i < m.NumMaterials; ++i) m.pTextures[i].reset();
+    delete[] m.pTextures;
+    delete[] m.pMaterials;
+    m.pTextures = nullptr;
+    m.pMaterials = nullptr;
+    m.pMesh.reset();
+}

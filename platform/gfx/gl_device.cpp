@@ -1,0 +1,412 @@
+// The Direct3D 9 object and the device's life, back buffer, Clear, Present and state storage.
+// Drawing lives in gl_draw.cpp, the effect in gl_effect*.cpp, fonts in gl_font.cpp.
+#include "platform/gfx/gl_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void SetContextAttributes() {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+}
+
+// A context belongs to the window it was made on; SDL wants it current on that window.
+bool MakeContextCurrent(SDL_Window* window, SDL_GLContext context) {
+    if (SDL_GL_GetCurrentContext() == context && SDL_GL_GetCurrentWindow() == window) return true;
+    return SDL_GL_MakeCurrent(window, context) == 0;
+}
+
+} // namespace
+
+bool GlContext::MakeCurrent() const {
+    SDL_Window* sdlWindow = SdlWindowOf(window);
+    return sdlWindow && MakeContextCurrent(sdlWindow, context);
+}
+
+void ColorToFloats(D3DCOLOR color, float out[4]) {
+    out[0] = static_cast<float>((color >> 16) & 0xFF) / 255.0f;
+    out[1] = static_cast<float>((color >> 8) & 0xFF) / 255.0f;
+    out[2] = static_cast<float>(color & 0xFF) / 255.0f;
+    out[3] = static_cast<float>((color >> 24) & 0xFF) / 255.0f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The Direct3D object
+
+std::shared_ptr<IDirect3D9> Direct3DCreate9(UINT sdkVersion) {
+    if (sdkVersion != D3D_SDK_VERSION) {
+        std::fprintf(stderr, "Direct3DCreate9: unexpected SDK version %u\n", sdkVersion);
+        return nullptr;
+    }
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
+        std::fprintf(stderr, "Direct3DCreate9: SDL video is not initialised\n");
+        return nullptr;
+    }
+    // A tiny hidden window and context tell whether OpenGL 3.3 core is there and what it holds.
+    SetContextAttributes();
+    SDL_Window* probe =
+        SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (!probe) {
+        std::fprintf(stderr, "Direct3DCreate9: no OpenGL window: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
+    SDL_GLContext previousContext = SDL_GL_GetCurrentContext();
+    SDL_GLContext context = SDL_GL_CreateContext(probe);
+    if (!context) {
+        std::fprintf(stderr, "Direct3DCreate9: no OpenGL 3.3 core context: %s\n", SDL_GetError());
+        SDL_DestroyWindow(probe);
+        return nullptr;
+    }
+    GlLimits limits;
+    GLint viewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_SAMPLES, &limits.maxSamples);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &limits.maxRenderbufferSize);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+    limits.maxViewportWidth = viewport[0];
+    limits.maxViewportHeight = viewport[1];
+    SDL_GL_MakeCurrent(nullptr, nullptr);
+    SDL_GL_DeleteContext(context);
+    SDL_DestroyWindow(probe);
+    if (previousContext) SDL_GL_MakeCurrent(previousWindow, previousContext);
+    return std::make_shared<IDirect3D9>(limits);
+}
+
+HRESULT IDirect3D9::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) {
+    if (!mode) return E_FAIL;
+    SDL_DisplayMode desktop{};
+    if (SDL_GetDesktopDisplayMode(static_cast<int>(adapter), &desktop) != 0) return E_FAIL;
+    mode->Width = static_cast<UINT>(desktop.w);
+    mode->Height = static_cast<UINT>(desktop.h);
+    mode->RefreshRate = static_cast<UINT>(desktop.refresh_rate);
+    mode->Format = D3DFMT_X8R8G8B8;
+    return S_OK;
+}
+
+HRESULT IDirect3D9::CheckDeviceMultiSampleType(UINT, D3DDEVTYPE, D3DFORMAT, bool,
+                                               D3DMULTISAMPLE_TYPE samples, DWORD* qualityLevels) {
+    bool offered =
+        samples == D3DMULTISAMPLE_NONE || static_cast<int>(samples) <= limits_.maxSamples;
+    if (qualityLevels) *qualityLevels = offered ? 1 : 0;
+    return offered ? S_OK : E_FAIL;
+}
+
+HRESULT IDirect3D9::GetDeviceCaps(UINT, D3DDEVTYPE, D3DCAPS9* caps) {
+    if (!caps) return E_FAIL;
+    caps->DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
+    return S_OK;
+}
+
+HRESULT IDirect3D9::CreateDevice(UINT, D3DDEVTYPE, HWND focusWindow, DWORD,
+                                 D3DPRESENT_PARAMETERS* params, DevicePtr* device) {
+    if (!device) return E_FAIL;
+    device->reset();
+    if (!params) return E_FAIL;
+    HWND window = params->hDeviceWindow ? params->hDeviceWindow : focusWindow;
+    int samples = params->MultiSampleType == D3DMULTISAMPLE_4_SAMPLES ? 4 : 0;
+    // Unsigned sizes: a negative int handed in arrives huge and fails the limit check.
+    UINT width = params->BackBufferWidth, height = params->BackBufferHeight;
+    if (width == 0 || height == 0 || width > static_cast<UINT>(limits_.maxRenderbufferSize) ||
+        height > static_cast<UINT>(limits_.maxRenderbufferSize) ||
+        width > static_cast<UINT>(limits_.maxViewportWidth) ||
+        height > static_cast<UINT>(limits_.maxViewportHeight)) {
+        std::fprintf(stderr, "CreateDevice: back buffer %ux%u is not possible\n", width, height);
+        return E_FAIL;
+    }
+    auto created = GlDevice::Create(window, static_cast<int>(width), static_cast<int>(height),
+                                    samples, limits_);
+    if (!created) return E_FAIL;
+    *device = std::move(created);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The device's life
+
+GlDevice::GlDevice(std::shared_ptr<GlContext> context, int width, int height)
+    : context_(std::move(context)), width_(width), height_(height), world_(IdentityMatrix()),
+      view_(IdentityMatrix()), projection_(IdentityMatrix()) {
+    // Direct3D 9's initial states, for the ones drawing reads.
+    renderStates_[D3DRS_ZENABLE] = 1;
+    renderStates_[D3DRS_ZWRITEENABLE] = TRUE;
+    renderStates_[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    renderStates_[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
+    renderStates_[D3DRS_ALPHABLENDENABLE] = FALSE;
+    renderStates_[D3DRS_LIGHTING] = TRUE;
+    renderStates_[D3DRS_AMBIENT] = 0;
+    renderStates_[D3DRS_COLORVERTEX] = TRUE;
+    renderStates_[D3DRS_NORMALIZENORMALS] = FALSE;
+    renderStates_[D3DRS_COLORWRITEENABLE] = 0xF;
+    for (auto& stage : stageStates_) {
+        stage[D3DTSS_COLOROP] = D3DTOP_DISABLE;
+        stage[D3DTSS_ALPHAOP] = D3DTOP_DISABLE;
+    }
+    stageStates_[0][D3DTSS_COLOROP] = D3DTOP_MODULATE;
+    stageStates_[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
+    material_.Diffuse = {1, 1, 1, 1};
+}
+
+std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, int samples,
+                                           const GlLimits& limits) {
+    SDL_Window* sdlWindow = SdlWindowOf(window);
+    if (!sdlWindow) {
+        std::fprintf(stderr, "CreateDevice: no window\n");
+        return nullptr;
+    }
+    if (samples > limits.maxSamples) samples = 0;
+    SetContextAttributes();
+    SDL_GLContext context = SDL_GL_CreateContext(sdlWindow);
+    if (!context) {
+        std::fprintf(stderr, "CreateDevice: no OpenGL 3.3 core context: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    auto glContext = std::make_shared<GlContext>();
+    glContext->context = context;
+    glContext->window = window;
+    std::shared_ptr<GlDevice> device(new GlDevice(std::move(glContext), width, height));
+    if (!device->CreateBackBuffer(samples)) return nullptr; // the destructor frees the context
+    return device;
+}
+
+GlDevice::~GlDevice() {
+    SDL_GLContext context = context_->context;
+    if (context_->MakeCurrent()) {
+        // Resources still alive elsewhere must not touch this context from now on.
+        glDeleteProgram(fixedProgram_.id);
+        glDeleteVertexArrays(1, &emptyVao_);
+        glDeleteFramebuffers(1, &backFbo_);
+        glDeleteFramebuffers(1, &frontFbo_);
+        GLuint renderbuffers[] = {backColor_, backDepth_, frontColor_};
+        glDeleteRenderbuffers(3, renderbuffers);
+    }
+    context_.reset();
+    if (SDL_GL_GetCurrentContext() == context) SDL_GL_MakeCurrent(nullptr, nullptr);
+    SDL_GL_DeleteContext(context);
+}
+
+bool GlDevice::CreateBackBuffer(int samples) {
+    samples_ = samples;
+    auto storage = [&](GLuint renderbuffer, GLenum format) {
+        glBindRenderbuffer(GL_RENDERBUFFER, renderbuffer);
+        if (samples_ > 0)
+            glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, format, width_, height_);
+        else
+            glRenderbufferStorage(GL_RENDERBUFFER, format, width_, height_);
+    };
+    glGenFramebuffers(1, &backFbo_);
+    glGenRenderbuffers(1, &backColor_);
+    glGenRenderbuffers(1, &backDepth_);
+    storage(backColor_, GL_RGBA8);
+    storage(backDepth_, GL_DEPTH_COMPONENT16);
+    glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, backColor_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, backDepth_);
+    bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+
+    glGenFramebuffers(1, &frontFbo_);
+    glGenRenderbuffers(1, &frontColor_);
+    glBindRenderbuffer(GL_RENDERBUFFER, frontColor_);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width_, height_);
+    glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, frontColor_);
+    complete = complete && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (!complete || glGetError() != GL_NO_ERROR) {
+        std::fprintf(stderr, "CreateDevice: back buffer %dx%d (%d samples) is incomplete\n", width_,
+                     height_, samples_);
+        return false;
+    }
+    glGenVertexArrays(1, &emptyVao_);
+    BindBackBuffer();
+    return true;
+}
+
+void GlDevice::BindBackBuffer() {
+    glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
+    glViewport(0, 0, width_, height_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frame operations
+
+HRESULT GlDevice::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
+                        DWORD) {
+    if (!MakeCurrent()) return E_FAIL;
+    GLbitfield mask = 0;
+    if (flags & D3DCLEAR_TARGET) {
+        float c[4];
+        ColorToFloats(color, c);
+        glClearColor(c[0], c[1], c[2], c[3]);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        mask |= GL_COLOR_BUFFER_BIT;
+    }
+    if (flags & D3DCLEAR_ZBUFFER) {
+        glClearDepth(std::clamp(z, 0.0f, 1.0f));
+        glDepthMask(GL_TRUE);
+        mask |= GL_DEPTH_BUFFER_BIT;
+    }
+    if (mask == 0) return S_OK;
+    BindBackBuffer();
+    if (count == 0 || !rects) {
+        glDisable(GL_SCISSOR_TEST);
+        glClear(mask);
+        return S_OK;
+    }
+    // Rectangles are top-left pixel coordinates; GL's scissor counts rows from the bottom.
+    glEnable(GL_SCISSOR_TEST);
+    for (DWORD i = 0; i < count; ++i) {
+        const RECT& r = rects[i];
+        int left = std::clamp(r.left, 0, width_), right = std::clamp(r.right, 0, width_);
+        int top = std::clamp(r.top, 0, height_), bottom = std::clamp(r.bottom, 0, height_);
+        if (right <= left || bottom <= top) continue;
+        glScissor(left, height_ - bottom, right - left, bottom - top);
+        glClear(mask);
+    }
+    glDisable(GL_SCISSOR_TEST);
+    return S_OK;
+}
+
+HRESULT GlDevice::BeginScene() {
+    return MakeCurrent() ? S_OK : E_FAIL;
+}
+HRESULT GlDevice::EndScene() {
+    return MakeCurrent() ? S_OK : E_FAIL;
+}
+
+HRESULT GlDevice::Present(const RECT*, const RECT*, void*, void*) {
+    if (!MakeCurrent()) return E_FAIL;
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable.
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
+    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                      GL_NEAREST);
+    presented_ = true;
+
+    // Scale into the window with the aspect kept; the bars stay black.
+    SDL_Window* window = SdlWindowOf(context_->window);
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glViewport(0, 0, windowWidth, windowHeight);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (windowWidth > 0 && windowHeight > 0) {
+        double scale = std::min(static_cast<double>(windowWidth) / width_,
+                                static_cast<double>(windowHeight) / height_);
+        int w = static_cast<int>(width_ * scale + 0.5), h = static_cast<int>(height_ * scale + 0.5);
+        int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
+        glBlitFramebuffer(0, 0, width_, height_, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT,
+                          w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
+    }
+    SDL_GL_SwapWindow(window);
+    BindBackBuffer();
+    return S_OK;
+}
+
+bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {
+    if (!presented_ || !MakeCurrent()) return false;
+    size_t rowBytes = static_cast<size_t>(width_) * 4;
+    rgba.resize(rowBytes * static_cast<size_t>(height_));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
+    // GL's first row is the bottom one.
+    std::vector<uint8_t> row(rowBytes);
+    for (int top = 0, bottom = height_ - 1; top < bottom; ++top, --bottom) {
+        uint8_t* a = rgba.data() + static_cast<size_t>(top) * rowBytes;
+        uint8_t* b = rgba.data() + static_cast<size_t>(bottom) * rowBytes;
+        std::memcpy(row.data(), a, rowBytes);
+        std::memcpy(a, b, rowBytes);
+        std::memcpy(b, row.data(), rowBytes);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// State storage; drawing reads it (ApplyRenderStates, the fixed-function uniforms).
+
+HRESULT GlDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    if (state >= kRenderStateCount) return E_FAIL;
+    renderStates_[state] = value;
+    return S_OK;
+}
+
+DWORD GlDevice::GetRenderState(D3DRENDERSTATETYPE state) const {
+    return state < kRenderStateCount ? renderStates_[state] : 0;
+}
+
+HRESULT GlDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DXMATRIX* matrix) {
+    if (!matrix) return E_FAIL;
+    switch (state) {
+    case D3DTS_WORLD:
+        world_ = *matrix;
+        return S_OK;
+    case D3DTS_VIEW:
+        view_ = *matrix;
+        return S_OK;
+    case D3DTS_PROJECTION:
+        projection_ = *matrix;
+        return S_OK;
+    }
+    return E_FAIL;
+}
+
+HRESULT GlDevice::GetTransform(D3DTRANSFORMSTATETYPE state, D3DXMATRIX* matrix) const {
+    if (!matrix) return E_FAIL;
+    switch (state) {
+    case D3DTS_WORLD:
+        *matrix = world_;
+        return S_OK;
+    case D3DTS_VIEW:
+        *matrix = view_;
+        return S_OK;
+    case D3DTS_PROJECTION:
+        *matrix = projection_;
+        return S_OK;
+    }
+    return E_FAIL;
+}
+
+HRESULT GlDevice::SetMaterial(const D3DMATERIAL9* material) {
+    if (!material) return E_FAIL;
+    material_ = *material;
+    return S_OK;
+}
+
+HRESULT GlDevice::SetTexture(DWORD stage, IDirect3DTexture9* texture) {
+    // Only stage 0 is drawn with; the viewer uses no other.
+    if (stage >= kStages) return E_FAIL;
+    if (stage == 0) texture0_ = texture;
+    return S_OK;
+}
+
+HRESULT GlDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+    if (stage >= kStages || type >= kStageStates) return E_FAIL;
+    stageStates_[stage][type] = value;
+    return S_OK;
+}
+
+DWORD GlDevice::TextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const {
+    if (stage >= kStages || type >= kStageStates) return 0;
+    return stageStates_[stage][type];
+}
+
+HRESULT GlDevice::SetLight(DWORD index, const D3DLIGHT9* light) {
+    if (index >= kLights || !light) return E_FAIL;
+    lights_[index] = *light;
+    return S_OK;
+}
+
+HRESULT GlDevice::LightEnable(DWORD index, bool enable) {
+    if (index >= kLights) return E_FAIL;
+    lightEnabled_[index] = enable;
+    return S_OK;
+}

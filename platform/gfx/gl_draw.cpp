@@ -1,0 +1,409 @@
+// Drawing: mesh and texture upload, render states onto GL, and the built-in fixed-function
+// shader (transforms, up to 8 lights, material, vertex colour, stage-0 texture).
+#include "platform/gfx/gl_device.h"
+#include "platform/gfx/mesh.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstddef>
+
+namespace {
+
+// GL buffers of one mesh, made by the device that first drew it.
+struct GlMeshBuffers final : GpuResource {
+    std::weak_ptr<GlContext> owner;
+    GLuint vao = 0, vbo = 0, ibo = 0;
+    ~GlMeshBuffers() override {
+        auto context = owner.lock();
+        if (!context || !context->MakeCurrent()) return;
+        glDeleteVertexArrays(1, &vao);
+        glDeleteBuffers(1, &vbo);
+        glDeleteBuffers(1, &ibo);
+    }
+};
+
+struct GlTextureObject final : GpuResource {
+    std::weak_ptr<GlContext> owner;
+    GLuint name = 0;
+    ~GlTextureObject() override {
+        auto context = owner.lock();
+        if (context && context->MakeCurrent()) glDeleteTextures(1, &name);
+    }
+};
+
+GLenum BlendFactor(DWORD blend) {
+    switch (blend) {
+    case D3DBLEND_ZERO:
+        return GL_ZERO;
+    case D3DBLEND_ONE:
+        return GL_ONE;
+    case 3:
+        return GL_SRC_COLOR;
+    case 4:
+        return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA:
+        return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA:
+        return GL_ONE_MINUS_SRC_ALPHA;
+    case 7:
+        return GL_DST_ALPHA;
+    case 8:
+        return GL_ONE_MINUS_DST_ALPHA;
+    case 9:
+        return GL_DST_COLOR;
+    case 10:
+        return GL_ONE_MINUS_DST_COLOR;
+    }
+    return GL_ONE;
+}
+
+const char* kFixedVertex = R"(
+uniform mat3 ff_NormalMatrix;
+uniform int ff_Lighting;
+uniform int ff_Normalize;
+uniform int ff_HasVertexColor;
+uniform int ff_UseVertexColor;
+uniform int ff_LightCount;
+uniform int ff_LightType[8];
+uniform vec3 ff_LightPosition[8];
+uniform vec3 ff_LightDirection[8];
+uniform vec4 ff_LightDiffuse[8];
+uniform vec4 ff_LightAmbient[8];
+uniform vec4 ff_LightAttenuation[8];
+uniform vec3 ff_LightSpot[8];
+out vec4 v_Color;
+out vec2 v_TexCoord;
+
+void main() {
+    vec4 viewPosition = vec4(duo_Position, 1.0) * duo_World * duo_View;
+    gl_Position = duo_ToGlClip(viewPosition * duo_Projection);
+    v_TexCoord = duo_TexCoord;
+    if (ff_Lighting == 0) {
+        v_Color = ff_HasVertexColor != 0 ? duo_Color : vec4(1.0);
+        return;
+    }
+    vec4 diffuseSource = ff_UseVertexColor != 0 ? duo_Color : duo_MaterialDiffuse;
+    vec3 n = duo_Normal * ff_NormalMatrix;
+    if (ff_Normalize != 0) n = normalize(n);
+    vec3 ambient = duo_Ambient.rgb;
+    vec3 diffuse = vec3(0.0);
+    for (int i = 0; i < ff_LightCount; ++i) {
+        vec3 toLight;
+        float attenuation = 1.0;
+        if (ff_LightType[i] == 3) {
+            toLight = -ff_LightDirection[i];
+        } else {
+            vec3 d = ff_LightPosition[i] - viewPosition.xyz;
+            float dist = length(d);
+            vec4 a = ff_LightAttenuation[i];
+            if (dist > a.w) continue;
+            toLight = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);
+            attenuation = 1.0 / max(a.x + a.y * dist + a.z * dist * dist, 1e-6);
+            if (ff_LightType[i] == 2) {
+                float rho = dot(-toLight, ff_LightDirection[i]);
+                vec3 s = ff_LightSpot[i];
+                if (rho <= s.y) attenuation = 0.0;
+                else if (rho < s.x) attenuation *= pow((rho - s.y) / (s.x - s.y), s.z);
+            }
+        }
+        ambient += ff_LightAmbient[i].rgb * attenuation;
+        diffuse += ff_LightDiffuse[i].rgb * max(dot(n, toLight), 0.0) * attenuation;
+    }
+    vec3 color = duo_MaterialEmissive.rgb + duo_MaterialAmbient.rgb * ambient +
+                 diffuseSource.rgb * diffuse;
+    v_Color = clamp(vec4(color, diffuseSource.a), 0.0, 1.0);
+}
+)";
+
+const char* kFixedFragment = R"(
+uniform int ff_ColorOp;
+uniform int ff_AlphaOp;
+in vec4 v_Color;
+in vec2 v_TexCoord;
+out vec4 fragColor;
+
+// Stage-0 operations: 1 disable, 2 select the texture, 4 modulate.
+float combine(int op, float texel, float diffuse) {
+    if (op == 2) return texel;
+    if (op == 4) return texel * diffuse;
+    return diffuse;
+}
+
+void main() {
+    // A disabled stage, or one without a texture, passes the diffuse colour through.
+    if (ff_ColorOp == 1 || duo_HasTexture0 == 0) {
+        fragColor = v_Color;
+        return;
+    }
+    vec4 texel = texture(duo_Texture0, v_TexCoord);
+    fragColor = vec4(combine(ff_ColorOp, texel.r, v_Color.r), combine(ff_ColorOp, texel.g, v_Color.g),
+                     combine(ff_ColorOp, texel.b, v_Color.b), combine(ff_AlphaOp, texel.a, v_Color.a));
+}
+)";
+
+// Inverse transpose of the upper 3x3 of m (the cofactors over the determinant): it carries
+// normals when positions go through m.
+D3DXMATRIX NormalMatrix(const D3DXMATRIX& m) {
+    auto a = [&](int r, int c) { return m.m[r][c]; };
+    float c[3][3];
+    for (int r = 0; r < 3; ++r)
+        for (int col = 0; col < 3; ++col) {
+            int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (col + 1) % 3, c2 = (col + 2) % 3;
+            c[r][col] = a(r1, c1) * a(r2, c2) - a(r1, c2) * a(r2, c1);
+        }
+    float det = a(0, 0) * c[0][0] + a(0, 1) * c[0][1] + a(0, 2) * c[0][2];
+    float inv = std::fabs(det) > 1e-20f ? 1.0f / det : 0.0f;
+    D3DXMATRIX out = IdentityMatrix();
+    for (int r = 0; r < 3; ++r)
+        for (int col = 0; col < 3; ++col) out.m[r][col] = c[r][col] * inv;
+    return out;
+}
+
+} // namespace
+
+bool GlDevice::EnsureFixedFunctionProgram() {
+    if (fixedProgram_.id) return true;
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, GlslPrelude(true) + kFixedVertex, &log);
+    GLuint fs =
+        vs ? CompileGlShader(GL_FRAGMENT_SHADER, GlslPrelude(false) + kFixedFragment, &log) : 0;
+    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!program) {
+        std::fprintf(stderr, "fixed-function shader: %s\n", log.c_str());
+        return false;
+    }
+    fixedProgram_.id = program;
+    LookUpReservedUniforms(fixedProgram_);
+    auto at = [&](const char* name) { return glGetUniformLocation(program, name); };
+    fixed_ =
+        FixedUniforms{at("ff_NormalMatrix"),   at("ff_Lighting"),       at("ff_Normalize"),
+                      at("ff_HasVertexColor"), at("ff_UseVertexColor"), at("ff_LightCount"),
+                      at("ff_LightType"),      at("ff_LightPosition"),  at("ff_LightDirection"),
+                      at("ff_LightDiffuse"),   at("ff_LightAmbient"),   at("ff_LightAttenuation"),
+                      at("ff_LightSpot"),      at("ff_ColorOp"),        at("ff_AlphaOp")};
+    return true;
+}
+
+GLuint GlDevice::TextureObject(const IDirect3DTexture9* texture) {
+    if (!texture) return 0;
+    auto* object = dynamic_cast<GlTextureObject*>(texture->gpu.get());
+    if (object && object->owner.lock() == context_) return object->name;
+    texture->gpu.reset(); // made by another device: its destructor switched contexts
+    MakeCurrent();
+    auto made = std::make_unique<GlTextureObject>();
+    made->owner = context_;
+    glGenTextures(1, &made->name);
+    glBindTexture(GL_TEXTURE_2D, made->name);
+    // Rows top first: texture coordinate (0, 0) is the image's top-left, as in Direct3D.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texture->Width(), texture->Height(), 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, texture->Pixels().data());
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    GLuint name = made->name;
+    texture->gpu = std::move(made);
+    return name;
+}
+
+void GlDevice::ApplyRenderStates() {
+    BindBackBuffer();
+    glDisable(GL_SCISSOR_TEST);
+    if (renderStates_[D3DRS_ZENABLE]) {
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LEQUAL);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    glDepthMask(renderStates_[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+    // Our matrices are Direct3D's; only clip z is remapped, so what D3D calls a
+    // counter-clockwise face is counter-clockwise for GL too: culling CCW means CW is front.
+    switch (renderStates_[D3DRS_CULLMODE]) {
+    case D3DCULL_CCW:
+        glEnable(GL_CULL_FACE);
+        glFrontFace(GL_CW);
+        glCullFace(GL_BACK);
+        break;
+    case D3DCULL_CW:
+        glEnable(GL_CULL_FACE);
+        glFrontFace(GL_CCW);
+        glCullFace(GL_BACK);
+        break;
+    default:
+        glDisable(GL_CULL_FACE);
+        break;
+    }
+    if (renderStates_[D3DRS_ALPHABLENDENABLE]) {
+        glEnable(GL_BLEND);
+        glBlendFunc(BlendFactor(renderStates_[D3DRS_SRCBLEND]),
+                    BlendFactor(renderStates_[D3DRS_DESTBLEND]));
+    } else {
+        glDisable(GL_BLEND);
+    }
+    DWORD mask = renderStates_[D3DRS_COLORWRITEENABLE];
+    glColorMask(mask & 1 ? GL_TRUE : GL_FALSE, mask & 2 ? GL_TRUE : GL_FALSE,
+                mask & 4 ? GL_TRUE : GL_FALSE, mask & 8 ? GL_TRUE : GL_FALSE);
+}
+
+void GlDevice::SetReservedUniforms(const GlProgram& program) {
+    const GlReservedUniforms& r = program.reserved;
+    UploadMatrix(r.world, world_);
+    UploadMatrix(r.view, view_);
+    UploadMatrix(r.projection, projection_);
+    auto color = [](GLint location, const D3DCOLORVALUE& c) {
+        if (location >= 0) glUniform4f(location, c.r, c.g, c.b, c.a);
+    };
+    color(r.materialDiffuse, material_.Diffuse);
+    color(r.materialAmbient, material_.Ambient);
+    color(r.materialSpecular, material_.Specular);
+    color(r.materialEmissive, material_.Emissive);
+    if (r.materialPower >= 0) glUniform1f(r.materialPower, material_.Power);
+    if (r.ambient >= 0) {
+        float ambient[4];
+        ColorToFloats(renderStates_[D3DRS_AMBIENT], ambient);
+        glUniform4fv(r.ambient, 1, ambient);
+    }
+    GLuint texture = TextureObject(texture0_);
+    glActiveTexture(GL_TEXTURE0 + kTextureUnitStage0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    if (r.texture0 >= 0) glUniform1i(r.texture0, kTextureUnitStage0);
+    if (r.hasTexture0 >= 0) glUniform1i(r.hasTexture0, texture ? 1 : 0);
+}
+
+void GlDevice::SetFixedFunctionUniforms(bool meshHasColor) {
+    const FixedUniforms& u = fixed_;
+    D3DXMATRIX worldView;
+    MultiplyMatrices(&worldView, world_, view_);
+    D3DXMATRIX normal = NormalMatrix(worldView);
+    float normal3[9];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) normal3[r * 3 + c] = normal.m[r][c];
+    if (u.normalMatrix >= 0) glUniformMatrix3fv(u.normalMatrix, 1, GL_TRUE, normal3);
+    glUniform1i(u.lighting, renderStates_[D3DRS_LIGHTING] ? 1 : 0);
+    glUniform1i(u.normalize, renderStates_[D3DRS_NORMALIZENORMALS] ? 1 : 0);
+    glUniform1i(u.hasVertexColor, meshHasColor ? 1 : 0);
+    glUniform1i(u.useVertexColor, meshHasColor && renderStates_[D3DRS_COLORVERTEX] ? 1 : 0);
+    glUniform1i(u.colorOp, static_cast<GLint>(stageStates_[0][D3DTSS_COLOROP]));
+    glUniform1i(u.alphaOp, static_cast<GLint>(stageStates_[0][D3DTSS_ALPHAOP]));
+
+    // Lights go to view space, where the shader lights.
+    GLint types[kLights];
+    float position[kLights * 3], direction[kLights * 3], diffuse[kLights * 4], ambient[kLights * 4],
+        attenuation[kLights * 4], spot[kLights * 3];
+    int count = 0;
+    for (int i = 0; i < kLights; ++i) {
+        if (!lightEnabled_[i]) continue;
+        const D3DLIGHT9& l = lights_[i];
+        const D3DXMATRIX& v = view_;
+        const D3DXVECTOR3& p = l.Position;
+        const D3DXVECTOR3& d = l.Direction;
+        float* pos = position + count * 3;
+        float* dir = direction + count * 3;
+        for (int c = 0; c < 3; ++c) {
+            pos[c] = p.x * v.m[0][c] + p.y * v.m[1][c] + p.z * v.m[2][c] + v.m[3][c];
+            dir[c] = d.x * v.m[0][c] + d.y * v.m[1][c] + d.z * v.m[2][c];
+        }
+        float length = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+        if (length > 0) {
+            for (int c = 0; c < 3; ++c) dir[c] /= length;
+        }
+        types[count] = static_cast<GLint>(l.Type);
+        const D3DCOLORVALUE* colors[] = {&l.Diffuse, &l.Ambient};
+        float* targets[] = {diffuse + count * 4, ambient + count * 4};
+        for (int k = 0; k < 2; ++k) {
+            targets[k][0] = colors[k]->r;
+            targets[k][1] = colors[k]->g;
+            targets[k][2] = colors[k]->b;
+            targets[k][3] = colors[k]->a;
+        }
+        float* att = attenuation + count * 4;
+        att[0] = l.Attenuation0;
+        att[1] = l.Attenuation1;
+        att[2] = l.Attenuation2;
+        att[3] = l.Range > 0 ? l.Range : 3.4e38f;
+        float* s = spot + count * 3;
+        s[0] = std::cos(l.Theta * 0.5f);
+        s[1] = std::cos(l.Phi * 0.5f);
+        s[2] = l.Falloff;
+        ++count;
+    }
+    glUniform1i(u.lightCount, count);
+    if (count == 0) return;
+    glUniform1iv(u.lightType, count, types);
+    glUniform3fv(u.lightPosition, count, position);
+    glUniform3fv(u.lightDirection, count, direction);
+    glUniform4fv(u.lightDiffuse, count, diffuse);
+    glUniform4fv(u.lightAmbient, count, ambient);
+    glUniform4fv(u.lightAttenuation, count, attenuation);
+    glUniform3fv(u.lightSpot, count, spot);
+}
+
+void GlDevice::DrawMeshSubset(const ID3DXMesh& mesh, DWORD attribId) {
+    std::span<const D3DXATTRIBUTERANGE> table = mesh.AttributeTable();
+    if (table.empty() || !MakeCurrent()) return;
+    bool any = false;
+    for (const D3DXATTRIBUTERANGE& range : table) any = any || range.AttribId == attribId;
+    if (!any) return;
+
+    auto* buffers = dynamic_cast<GlMeshBuffers*>(mesh.gpu.get());
+    if (!buffers || buffers->owner.lock() != context_) {
+        mesh.gpu.reset();
+        MakeCurrent();
+        auto made = std::make_unique<GlMeshBuffers>();
+        made->owner = context_;
+        glGenVertexArrays(1, &made->vao);
+        glGenBuffers(1, &made->vbo);
+        glGenBuffers(1, &made->ibo);
+        glBindVertexArray(made->vao);
+        glBindBuffer(GL_ARRAY_BUFFER, made->vbo);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, made->ibo);
+        std::span<const uint32_t> indices = mesh.Indices();
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size_bytes()),
+                     indices.data(), GL_STATIC_DRAW);
+        constexpr GLsizei stride = sizeof(MeshVertex);
+        auto offset = [](size_t bytes) { return reinterpret_cast<const void*>(bytes); };
+        glVertexAttribPointer(kAttribPosition, 3, GL_FLOAT, GL_FALSE, stride,
+                              offset(offsetof(MeshVertex, position)));
+        glVertexAttribPointer(kAttribNormal, 3, GL_FLOAT, GL_FALSE, stride,
+                              offset(offsetof(MeshVertex, normal)));
+        glVertexAttribPointer(kAttribTexCoord, 2, GL_FLOAT, GL_FALSE, stride,
+                              offset(offsetof(MeshVertex, texcoord)));
+        // 0xAARRGGBB stored little-endian is B, G, R, A in memory: GL's BGRA order.
+        glVertexAttribPointer(kAttribColor, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                              offset(offsetof(MeshVertex, color)));
+        for (GLuint a : {kAttribPosition, kAttribNormal, kAttribTexCoord, kAttribColor})
+            glEnableVertexAttribArray(a);
+        buffers = made.get();
+        mesh.gpu = std::move(made);
+        mesh.gpuDirty = true;
+    }
+    glBindVertexArray(buffers->vao);
+    if (mesh.gpuDirty) {
+        std::span<const MeshVertex> vertices = mesh.Vertices();
+        glBindBuffer(GL_ARRAY_BUFFER, buffers->vbo);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size_bytes()),
+                     vertices.data(), GL_DYNAMIC_DRAW);
+        mesh.gpuDirty = false;
+    }
+
+    const GlProgram* program = passProgram_;
+    if (!program) {
+        if (!EnsureFixedFunctionProgram()) return;
+        program = &fixedProgram_;
+    }
+    glUseProgram(program->id);
+    ApplyRenderStates();
+    SetReservedUniforms(*program);
+    if (program == &fixedProgram_) SetFixedFunctionUniforms(mesh.GetDeclaration().hasColor);
+
+    for (const D3DXATTRIBUTERANGE& range : table) {
+        if (range.AttribId != attribId || range.FaceCount == 0) continue;
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(range.FaceCount * 3), GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(size_t{range.FaceStart} * 3 * 4));
+    }
+    glBindVertexArray(0);
+}

@@ -1,0 +1,35 @@
+// Asynchronous key state with Windows virtual-key codes, and the millisecond tick count.
+//
+// A key reads as down (high bit 0x8000 set) when any of three sources says so: the keyboard
+// (SDL's keyboard state), the scripted source set by DUOSCOPE_KEYS, or a state injected by a
+// unit test. The tick count can likewise be pinned by a test.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+constexpr int VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27,
+              VK_DOWN = 0x28, VK_ESCAPE = 0x1B, VK_F1 = 0x70, VK_F10 = 0x79, VK_NUMPAD0 = 0x60,
+              VK_NUMPAD1 = 0x61, VK_NUMPAD2 = 0x62, VK_NUMPAD3 = 0x63, VK_NUMPAD5 = 0x65;
+
+int16_t GetAsyncKeyState(int virtualKey);
+uint32_t GetTickCount();
+
+// Scripted keys: comma-separated KEY@FROM-TO entries; the key is down while the milliseconds
+// since StartKeyScript lie in [FROM, TO). KEY is a name (UP, DOWN, LEFT, RIGHT, ESC, F1, F10,
+// PGUP, PGDN, NUM0..NUM9), a letter or digit, or 0x and a virtual-key code.
+// Returns false and fills error for a malformed script; the previous script stays.
+bool SetKeyScript(std::string_view script, std::string* error);
+void StartKeyScript();
+void ClearKeyScript();
+// Virtual-key code of a key name as the script takes it, or -1.
+int VirtualKeyFromName(std::string_view name);
+
+// Test hooks: force a key's state (nullopt = back to the real sources), pin the tick count.
+void InjectKeyState(int virtualKey, bool down);
+void ClearInjectedKeys();
+void SetTickCountForTests(std::optional<uint32_t> ticks);
+// Called by GetAsyncKeyState on every read; a test can use it to release keys in busy loops.
+void SetKeyReadHookForTests(void (*hook)(int virtualKey));

@@ -1,0 +1,239 @@
+#include "platform/xfile/xlex.h"
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace xfile {
+
+namespace {
+
+// Binary token codes.
+enum : uint16_t {
+    kName = 1,
+    kString = 2,
+    kInteger = 3,
+    kGuid = 5,
+    kIntegerList = 6,
+    kFloatList = 7,
+    kOBrace = 10,
+    kCBrace = 11,
+    kOParen = 12,
+    kDot = 18,
+    kComma = 19,
+    kSemicolon = 20,
+    kTemplate = 31,
+    kWord = 40,
+    kArray = 52,
+};
+
+bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool IsDelimiter(uint8_t c) {
+    switch (c) {
+    case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
+    case '{': case '}': case ';': case ',': case '"': case '<': case '>':
+    case '[': case ']': case '(': case ')': case '#':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A text number: a non-negative integer that fits 32 bits stays exact (DWORD members, which
+// DeclData uses to carry raw float bits); everything else becomes a float.
+bool ParseNumber(std::string_view s, Value& v) {
+    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    bool digits = true;
+    for (char c : s) digits = digits && c >= '0' && c <= '9';
+    if (digits && s.size() <= 10) {
+        uint64_t x = 0;
+        std::from_chars(s.data(), s.data() + s.size(), x);
+        if (x <= UINT32_MAX) {
+            v.kind = Value::UInt;
+            v.u = uint32_t(x);
+            return true;
+        }
+    }
+    double d = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    v.kind = Value::Float;
+    return ToFiniteFloat(d, v.f);
+}
+
+} // namespace
+
+bool ToFiniteFloat(double d, float& out) {
+    if (!std::isfinite(d) || std::fabs(d) > double(FLT_MAX)) return false;
+    out = float(d);
+    return true;
+}
+
+std::string PlaceName(bool binary, bool compressed, uint32_t where) {
+    std::string s = binary ? "byte offset " : "line ";
+    s += std::to_string(where);
+    if (compressed) s += " of the decompressed data";
+    return s;
+}
+
+Lexer::Lexer(std::span<const uint8_t> data, bool binary, bool compressed, int floatBytes,
+             uint32_t base)
+    : data_(data), binary_(binary), compressed_(compressed), floatBytes_(floatBytes),
+      base_(base) {}
+
+bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) const {
+    error = Place(where) + ": " + reason;
+    return false;
+}
+
+bool Lexer::Next(Token& tok, std::string& error) {
+    tok = Token{};
+    return binary_ ? NextBinary(tok, error) : NextText(tok, error);
+}
+
+bool Lexer::NextText(Token& t, std::string& error) {
+    const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    for (;;) {
+        if (pos_ >= n) {
+            t.kind = Tok::End;
+            t.where = line_;
+            return true;
+        }
+        const uint8_t c = d[pos_];
+        if (c == '\n') {
+            ++line_;
+            ++pos_;
+        } else if (IsSpace(c)) {
+            ++pos_;
+        } else if (c == '#' || (c == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
+            while (pos_ < n && d[pos_] != '\n') ++pos_;
+        } else {
+            break;
+        }
+    }
+    t.where = line_;
+    const uint8_t c = d[pos_];
+    switch (c) {
+    case '{': t.kind = Tok::LBrace; ++pos_; return true;
+    case '}': t.kind = Tok::RBrace; ++pos_; return true;
+    case ';': case ',': t.kind = Tok::Separator; ++pos_; return true;
+    case '[': case ']': case '(': case ')': case '>': t.kind = Tok::Other; ++pos_; return true;
+    case '<': {
+        size_t end = pos_ + 1;
+        while (end < n && d[end] != '>' && d[end] != '\n') ++end;
+        if (end >= n || d[end] != '>') return Fail(line_, "unterminated GUID", error);
+        t.kind = Tok::Guid;
+        t.text = std::string_view(reinterpret_cast<const char*>(d + pos_ + 1), end - pos_ - 1);
+        pos_ = end + 1;
+        return true;
+    }
+    case '"': {
+        size_t end = pos_ + 1;
+        uint32_t lines = 0;
+        while (end < n && d[end] != '"') lines += d[end++] == '\n';
+        if (end >= n) return Fail(line_, "unterminated string", error);
+        t.kind = Tok::String;
+        t.text = std::string_view(reinterpret_cast<const char*>(d + pos_ + 1), end - pos_ - 1);
+        line_ += lines;
+        pos_ = end + 1;
+        return true;
+    }
+    default:
+        break;
+    }
+    const size_t start = pos_;
+    while (pos_ < n && !IsDelimiter(d[pos_]) && !(d[pos_] == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
+        if (d[pos_] < 0x20 || d[pos_] == 0x7f) {
+            char msg[48];
+            std::snprintf(msg, sizeof msg, "unexpected byte 0x%02x", d[pos_]);
+            return Fail(line_, msg, error);
+        }
+        ++pos_;
+    }
+    t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
+    const char first = t.text[0];
+    if ((first >= '0' && first <= '9') || first == '-' || first == '+' || first == '.') {
+        if (ParseNumber(t.text, t.number)) {
+            t.kind = Tok::Number;
+            return true;
+        }
+        // Not a number after all ("3ds_root"): a name, which only fits where names do.
+    }
+    t.kind = t.text == "template" ? Tok::Template : Tok::Name;
+    return true;
+}
+
+bool Lexer::NextBinary(Token& t, std::string& error) {
+    const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    t.where = base_ + uint32_t(pos_);
+    if (pos_ >= n) {
+        t.kind = Tok::End;
+        return true;
+    }
+    if (n - pos_ < 2) return Fail(t.where, "truncated token", error);
+    const uint16_t code = ReadU16(d + pos_);
+    pos_ += 2;
+    auto need = [&](size_t bytes) { return n - pos_ >= bytes; };
+    switch (code) {
+    case kName:
+    case kString: {
+        if (!need(4)) return Fail(t.where, "truncated name or string length", error);
+        const uint32_t len = ReadU32(d + pos_);
+        pos_ += 4;
+        if (!need(len)) return Fail(t.where, "name or string of " + std::to_string(len) + " bytes runs past the end", error);
+        t.kind = code == kName ? Tok::Name : Tok::String;
+        t.text = std::string_view(reinterpret_cast<const char*>(d + pos_), len);
+        pos_ += len;
+        // Some writers end a string with a 32-bit separator token rather than a 16-bit one.
+        if (code == kString && need(4)) {
+            const uint16_t sep = ReadU16(d + pos_);
+            if ((sep == kSemicolon || sep == kComma) && ReadU16(d + pos_ + 2) == 0) pos_ += 4;
+        }
+        return true;
+    }
+    case kInteger:
+        if (!need(4)) return Fail(t.where, "truncated integer", error);
+        t.kind = Tok::Number;
+        t.number.kind = Value::UInt;
+        t.number.u = ReadU32(d + pos_);
+        pos_ += 4;
+        return true;
+    case kGuid:
+        if (!need(16)) return Fail(t.where, "truncated GUID", error);
+        t.kind = Tok::Guid;
+        pos_ += 16;
+        return true;
+    case kIntegerList:
+    case kFloatList: {
+        if (!need(4)) return Fail(t.where, "truncated list count", error);
+        const uint32_t count = ReadU32(d + pos_);
+        pos_ += 4;
+        const size_t size = code == kIntegerList ? 4 : size_t(floatBytes_);
+        if (count > (n - pos_) / size)
+            return Fail(t.where, "list of " + std::to_string(count) + " values runs past the end", error);
+        t.kind = code == kIntegerList ? Tok::IntList : Tok::FloatList;
+        t.list = d + pos_;
+        t.count = count;
+        pos_ += size_t(count) * size;
+        return true;
+    }
+    case kOBrace: t.kind = Tok::LBrace; return true;
+    case kCBrace: t.kind = Tok::RBrace; return true;
+    case kComma:
+    case kSemicolon: t.kind = Tok::Separator; return true;
+    case kTemplate: t.kind = Tok::Template; return true;
+    default:
+        if ((code >= kOParen && code <= kDot) || (code >= kWord && code <= kArray)) {
+            t.kind = Tok::Other;
+            return true;
+        }
+        return Fail(t.where, "unknown token code " + std::to_string(code), error);
+    }
+}
+
+} // namespace xfile

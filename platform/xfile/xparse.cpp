@@ -1,0 +1,246 @@
+// The structural parser: header, templates (skipped: the semantic layer knows the layout of
+// the templates it reads), data objects with their values, children and references.
+#include "platform/xfile/xparse.h"
+
+#include "platform/xfile/xlex.h"
+
+#include <cstring>
+
+namespace xfile {
+
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+
+class Parser {
+  public:
+    Parser(Lexer& lex, KeepType keep, Document& doc, std::string& error)
+        : lex_(lex), keep_(keep), doc_(doc), error_(error) {}
+
+    bool Run() {
+        Token t;
+        for (;;) {
+            if (!Take(t)) return false;
+            switch (t.kind) {
+            case Tok::End: return true;
+            case Tok::Separator: continue;
+            case Tok::Template:
+                if (!SkipTemplate(t)) return false;
+                continue;
+            case Tok::Name:
+                if (!ParseObject(t, 1, true, kNone)) return false;
+                continue;
+            default: return Fail(t.where, "expected a template or a data object");
+            }
+        }
+    }
+
+  private:
+    bool Take(Token& t) {
+        if (hasPeek_) {
+            t = peek_;
+            hasPeek_ = false;
+            return true;
+        }
+        return lex_.Next(t, error_);
+    }
+
+    bool Fail(uint32_t where, const std::string& reason) {
+        error_ = lex_.Place(where) + ": " + reason;
+        return false;
+    }
+
+    bool SkipTemplate(const Token& keyword) {
+        Token t;
+        if (!Take(t)) return false;
+        if (t.kind != Tok::Name) return Fail(t.where, "expected a template name");
+        const std::string name(t.text);
+        if (!Take(t)) return false;
+        if (t.kind != Tok::LBrace) return Fail(t.where, "expected '{' after template " + name);
+        for (;;) {
+            if (!Take(t)) return false;
+            if (t.kind == Tok::RBrace) return true;
+            if (t.kind == Tok::End) return Fail(keyword.where, "template " + name + " is not closed");
+            if (t.kind == Tok::LBrace || t.kind == Tok::Template)
+                return Fail(t.where, "unexpected token inside template " + name);
+        }
+    }
+
+    // Links a new object under parent (or at top level) and returns its index.
+    uint32_t NewObject(uint32_t parent) {
+        const uint32_t index = uint32_t(doc_.objects.size());
+        doc_.objects.emplace_back();
+        if (parent == kNone)
+            doc_.top.push_back(index);
+        else
+            doc_.objects[parent].children.push_back(index);
+        return index;
+    }
+
+    bool ParseObject(const Token& typeTok, int depth, bool keep, uint32_t parent) {
+        const std::string_view type = typeTok.text;
+        if (depth > kMaxDepth)
+            return Fail(typeTok.where, "objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        Token t;
+        if (!Take(t)) return false;
+        std::string_view name;
+        if (t.kind == Tok::Name) {
+            name = t.text;
+            if (!Take(t)) return false;
+        }
+        if (t.kind != Tok::LBrace) return Fail(t.where, "expected '{' after '" + std::string(type) + "'");
+        keep = keep && (!keep_ || keep_(type));
+        uint32_t self = kNone;
+        if (keep) {
+            self = NewObject(parent);
+            DataObject& o = doc_.objects[self];
+            o.type = type;
+            o.name = name;
+            o.where = typeTok.where;
+        }
+        for (;;) {
+            if (!Take(t)) return false;
+            switch (t.kind) {
+            case Tok::RBrace: return true;
+            case Tok::End:
+                return Fail(typeTok.where, "'" + std::string(type) + "' is not closed before the end of the file");
+            case Tok::Separator:
+            case Tok::Guid: continue;
+            case Tok::Number:
+                if (keep) doc_.objects[self].values.push_back(t.number);
+                continue;
+            case Tok::IntList:
+                if (keep) AppendInts(doc_.objects[self], t);
+                continue;
+            case Tok::FloatList:
+                if (keep && !AppendFloats(doc_.objects[self], t)) return false;
+                continue;
+            case Tok::String:
+                if (keep) {
+                    DataObject& o = doc_.objects[self];
+                    Value v{};
+                    v.kind = Value::String;
+                    v.str = uint32_t(o.strings.size());
+                    o.strings.emplace_back(t.text);
+                    o.values.push_back(v);
+                }
+                continue;
+            case Tok::Name:
+                if (!ParseObject(t, depth + 1, keep, self)) return false;
+                continue;
+            case Tok::LBrace:
+                if (!ParseReference(keep ? self : kNone, keep)) return false;
+                continue;
+            default: return Fail(t.where, "unexpected token inside '" + std::string(type) + "'");
+            }
+        }
+    }
+
+    // After '{' inside an object: `Name }`, `Name <GUID> }` or `<GUID> }`.
+    bool ParseReference(uint32_t parent, bool keep) {
+        Token t;
+        if (!Take(t)) return false;
+        const uint32_t where = t.where;
+        std::string_view name;
+        if (t.kind == Tok::Name) {
+            name = t.text;
+            if (!Take(t)) return false;
+        }
+        if (t.kind == Tok::Guid && !Take(t)) return false;
+        if (t.kind != Tok::RBrace) return Fail(t.where, "expected '}' to close a reference");
+        if (keep && !name.empty()) {
+            const uint32_t index = NewObject(parent);
+            DataObject& o = doc_.objects[index];
+            o.isReference = true;
+            o.name = name;
+            o.where = where;
+        }
+        return true;
+    }
+
+    static void AppendInts(DataObject& o, const Token& t) {
+        o.values.reserve(o.values.size() + t.count);
+        for (uint32_t i = 0; i < t.count; ++i) {
+            Value v{};
+            v.kind = Value::UInt;
+            v.u = ReadU32(t.list + size_t(i) * 4);
+            o.values.push_back(v);
+        }
+    }
+
+    bool AppendFloats(DataObject& o, const Token& t) {
+        o.values.reserve(o.values.size() + t.count);
+        const bool wide = doc_.floatBytes == 8;
+        for (uint32_t i = 0; i < t.count; ++i) {
+            Value v{};
+            v.kind = Value::Float;
+            double d;
+            if (wide) {
+                uint64_t bits = uint64_t(ReadU32(t.list + size_t(i) * 8)) |
+                                (uint64_t(ReadU32(t.list + size_t(i) * 8 + 4)) << 32);
+                std::memcpy(&d, &bits, 8);
+            } else {
+                uint32_t bits = ReadU32(t.list + size_t(i) * 4);
+                float f;
+                std::memcpy(&f, &bits, 4);
+                d = f;
+            }
+            if (!ToFiniteFloat(d, v.f)) return Fail(t.where, "float list holds a value that is not a finite float");
+            o.values.push_back(v);
+        }
+        return true;
+    }
+
+    Lexer& lex_;
+    KeepType keep_;
+    Document& doc_;
+    std::string& error_;
+    Token peek_;
+    bool hasPeek_ = false;
+};
+
+} // namespace
+
+std::string Document::Where(uint32_t where) const { return PlaceName(binary, compressed, where); }
+
+bool ParseDocument(std::span<const uint8_t> file, KeepType keep, Document& doc,
+                   std::string& error) {
+    doc = Document{};
+    if (file.size() < 16 || std::memcmp(file.data(), "xof ", 4) != 0) {
+        error = "byte offset 0: not an .x file (no 'xof ' header)";
+        return false;
+    }
+    const std::string_view format(reinterpret_cast<const char*>(file.data()) + 8, 4);
+    const std::string_view floatSize(reinterpret_cast<const char*>(file.data()) + 12, 4);
+    if (format == "txt " || format == "tzip") {
+        doc.binary = false;
+    } else if (format == "bin " || format == "bzip") {
+        doc.binary = true;
+    } else {
+        error = "byte offset 8: unknown format '" + std::string(format) + "'";
+        return false;
+    }
+    doc.compressed = format[1] == 'z';
+    if (floatSize == "0064") {
+        doc.floatBytes = 8;
+    } else if (floatSize == "0032" || !doc.binary) {
+        doc.floatBytes = 4;
+    } else {
+        error = "byte offset 12: unknown float size '" + std::string(floatSize) + "'";
+        return false;
+    }
+
+    std::vector<uint8_t> inflated;
+    std::span<const uint8_t> body = file.subspan(16);
+    uint32_t base = 16;
+    if (doc.compressed) {
+        if (!InflateBlocks(body, inflated, error)) return false;
+        body = inflated;
+        base = 0;
+    }
+    Lexer lex(body, doc.binary, doc.compressed, doc.floatBytes, base);
+    Parser parser(lex, keep, doc, error);
+    return parser.Run();
+}
+
+} // namespace xfile

@@ -1,0 +1,62 @@
+// Reading the members of one data object, every count checked against what remains.
+// Internal to platform/xfile.
+#pragma once
+
+#include "platform/xfile/xparse.h"
+#include "platform/xfile/xscene.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace xfile {
+
+constexpr uint64_t kMaxSceneBytes = uint64_t(512) << 20;
+constexpr size_t kMaxTextureName = 1024;
+
+bool TypeIs(const DataObject& o, std::string_view type); // case-insensitive, as exporters vary
+
+struct BuildContext {
+    explicit BuildContext(const Document& d, std::string& e);
+
+    // error = "<place of o>: <reason>"; returns false.
+    bool Fail(const DataObject& o, const std::string& reason);
+    // The object a reference names, among the named objects of the given type; null if none.
+    const DataObject* Resolve(const DataObject& ref, std::string_view type) const;
+    // An inline child of the type, or a reference to one.
+    const DataObject* ChildOfType(const DataObject& child, std::string_view type) const;
+    // "Mesh 'Cube'" or "Mesh", for messages.
+    static std::string Describe(const DataObject& o);
+    // Counts memory the scene takes for o. References can repeat an object many times over
+    // (a mesh in many frames, a material in many lists), so the total is capped.
+    bool Charge(const DataObject& o, uint64_t bytes);
+
+    const Document& doc;
+    std::string& error;
+    std::unordered_map<std::string, uint32_t> named; // "type\nname" -> first object so named
+    uint64_t charged = 0;
+};
+
+class Reader {
+  public:
+    Reader(BuildContext& ctx, const DataObject& o) : ctx_(ctx), o_(o) {}
+
+    bool U32(uint32_t& out);
+    bool F32(float& out);
+    bool Str(std::string& out);
+    bool Floats(float* out, size_t n);
+    // A count of items that take at least valuesEach values each: refused when the values left
+    // cannot hold them, so no allocation follows an unchecked count.
+    bool Count(uint32_t& n, size_t valuesEach, const char* what);
+    size_t Remaining() const { return o_.values.size() - pos_; }
+
+  private:
+    bool Short();
+    BuildContext& ctx_;
+    const DataObject& o_;
+    size_t pos_ = 0;
+};
+
+bool BuildMesh(BuildContext& ctx, const DataObject& o, MeshData& mesh);
+
+} // namespace xfile

@@ -1,0 +1,84 @@
+#include "scene/scene.h"
+
+#include "platform/win/input.h"
+#include "render/matrix.h"
+
+#include <cstring>
+
+SceneObject g_SceneObjects[kSceneObjectCount];
+
+void ResetScene() { std::memset(g_SceneObjects, 0, sizeof g_SceneObjects); }
+
+void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX,
+                 float scaleY, float scaleZ, float pitch, float yaw, float roll) {
+    SceneObject& o = g_SceneObjects[slot];
+    o.modelSlot = modelSlot;
+    o.position = {x, y, z};
+    o.scale = {scaleX, scaleY, scaleZ};
+    o.pitch = pitch;
+    o.yaw = yaw;
+    o.roll = roll;
+    o.velocity = {0.0f, 0.0f, 0.0f};
+    o.target = {x, y, z};
+    o.targetYaw = yaw;
+    o.moved = true;
+    o.animating = false;
+    o.animTime = 0.0f;
+    o.animEnd = 0.0f;
+    // animTick keeps its value.
+}
+
+D3DXVECTOR3 DirectionFromYaw(float yaw) {
+    // 3.14 / 180, not pi / 180: headings turn by this factor, the camera views by pi / 180.
+    const float angle = yaw * float(3.14 / 180.0);
+    D3DXMATRIX rotation;
+    D3DXMatrixRotationY(&rotation, angle);
+    const D3DXVECTOR3 ahead = {0.0f, 0.0f, 1.0f};
+    D3DXVECTOR3 d;
+    D3DXVec3TransformCoord(&d, &ahead, &rotation);
+    D3DXVec3Normalize(&d, &d);
+    return d;
+}
+
+void TurnObject(int slot, float angle) { g_SceneObjects[slot].yaw += angle; }
+
+void MoveObject(int slot, float distance) {
+    SceneObject& o = g_SceneObjects[slot];
+    const D3DXVECTOR3 d = DirectionFromYaw(o.yaw);
+    o.moved = true;
+    o.position.x += d.x * distance;
+    o.position.y += d.y * distance;
+    o.position.z += d.z * distance;
+}
+
+void StrafeObject(int slot, float distance) {
+    SceneObject& o = g_SceneObjects[slot];
+    const D3DXVECTOR3 d = DirectionFromYaw(o.yaw);
+    const D3DXVECTOR3 up = {0.0f, 1.0f, 0.0f};
+    D3DXVECTOR3 right;
+    D3DXVec3Cross(&right, &up, &d);
+    D3DXVec3Normalize(&right, &right);
+    o.moved = true;
+    o.position.x += right.x * distance;
+    o.position.y += right.y * distance;
+    o.position.z += right.z * distance;
+}
+
+void LiftObject(int slot, float distance) {
+    SceneObject& o = g_SceneObjects[slot];
+    o.moved = true;
+    o.position.y += distance;
+}
+
+void StepAnimation(int slot) {
+    SceneObject& o = g_SceneObjects[slot];
+    if (!o.animating) return;
+    const uint32_t now = GetTickCount();
+    if (now - o.animTick < 40) return;
+    o.animTime += 0.04f;
+    if (o.animTime >= o.animEnd) {
+        o.animTime = o.animEnd;
+        o.animating = false;
+    }
+    o.animTick = now;
+}

@@ -1,0 +1,35 @@
+#include "support/gl_scene.h"
+
+#include "app/settings.h"
+#include "app/shell.h"
+#include "render/camera.h"
+#include "scene/scene.h"
+
+#include <filesystem>
+
+bool StartGlScene() {
+    std::filesystem::current_path(std::string(DUO_SOURCE_DIR) + "/data");
+    ResetSettings();
+    ResetScene();
+    WNDCLASSEXA wc = {};
+    wc.cbSize = 48;
+    wc.lpfnWndProc = WindowProc;
+    wc.lpszClassName = g_szWindowClass;
+    RegisterClassExA(&wc);
+    g_bWindowed = true;
+    g_hWnd = CreateWindowExA(0, g_szWindowClass, g_szWindowClass, WS_OVERLAPPEDWINDOW, 0, 0,
+                             g_nScreenWidth, g_nScreenHeight, nullptr, nullptr, nullptr, nullptr);
+    if (!g_hWnd) return false;
+    CreateDevice3D();
+    LoadResources();
+    return g_pDevice != nullptr;
+}
+
+void PlaceStartScene() {
+    PlaceObject(g_nCharacters[0], 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
+    PlaceObject(g_nCharacters[1], 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
+    UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
+    UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+}
+
+void StopGlScene() { Shutdown(); }

@@ -1,0 +1,104 @@
+#include "support/viewer_process.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#include <stb_image.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+std::string MakeScratchDir(const std::string& name) {
+    const fs::path dir = fs::path(DUO_BINARY_DIR) / "scratch" / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& entry : fs::directory_iterator(fs::path(DUO_SOURCE_DIR) / "data")) {
+        if (entry.path().filename() == "log.txt") continue;
+        fs::create_symlink(entry.path(), dir / entry.path().filename());
+    }
+    return dir.string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string ViewerPath(const std::string& target) {
+    return (fs::path(DUO_BINARY_DIR) / target).string();
+}
+
+int StartProgram(const std::string& program, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& dir) {
+    const std::string errFile = dir + "/stderr.txt";
+    if (fs::is_regular_file(dir + "/log.txt")) fs::remove(dir + "/log.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        for (const auto& [key, value] : env) {
+            if (value.empty()) unsetenv(key.c_str());
+            else setenv(key.c_str(), value.c_str(), 1);
+        }
+        const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) dup2(fd, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+ViewerRun WaitProgram(int pid, const std::string& dir, int timeoutSeconds) {
+    ViewerRun run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (true) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.log = ReadFile(dir + "/log.txt");
+    run.errors = ReadFile(dir + "/stderr.txt");
+    return run;
+}
+
+ViewerRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env, const std::string& dir,
+                     int timeoutSeconds) {
+    return WaitProgram(StartProgram(program, args, env, dir), dir, timeoutSeconds);
+}
+
+Image LoadPng(const std::string& path) {
+    Image image;
+    int channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4);
+    if (!data) return image;
+    image.rgba.assign(data, data + size_t(image.width) * image.height * 4);
+    stbi_image_free(data);
+    return image;
+}

@@ -1,0 +1,41 @@
+// Runs the built viewer as a child process in a scratch working directory that holds links
+// to the files of data/, and reads back what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ViewerRun {
+    int exitCode = -1; // -1 when it had to be killed
+    std::string log;   // log.txt, empty when none was written
+    std::string errors; // what it wrote to stderr
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    bool Empty() const { return rgba.empty(); }
+    const uint8_t* At(int x, int y) const { return &rgba[(size_t(y) * width + x) * 4]; }
+};
+
+// A fresh directory under the build tree with symbolic links to every file of data/.
+std::string MakeScratchDir(const std::string& name);
+
+// Runs program with args in dir; env entries are added to (or, with an empty value, removed
+// from) the environment. Kills it after timeoutSeconds.
+ViewerRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env, const std::string& dir,
+                     int timeoutSeconds = 60);
+
+// The same in two steps, for tests that act on the running program.
+int StartProgram(const std::string& program, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& dir);
+ViewerRun WaitProgram(int pid, const std::string& dir, int timeoutSeconds = 60);
+
+// The viewer variant built under that target name (duoscope, duoscope-pick, ...).
+std::string ViewerPath(const std::string& target = "duoscope");
+
+Image LoadPng(const std::string& path);
+std::string ReadFile(const std::string& path);

@@ -1,0 +1,27 @@
+// A private X server (Xvfb) for window tests, and the few Xlib look-ups they need.
+#pragma once
+
+#include <string>
+
+struct XvfbServer {
+    int pid = -1;
+    std::string display; // ":93"
+    // Starts Xvfb with one screen of the given size; false when Xvfb is missing or fails.
+    bool Start(int width, int height);
+    void Stop();
+    ~XvfbServer() { Stop(); }
+};
+
+struct XWindowInfo {
+    bool found = false;
+    unsigned long id = 0;
+    int width = 0, height = 0;
+    bool viewable = false;
+};
+
+// Waits up to timeoutMs for a viewable top-level window with that title.
+XWindowInfo WaitForWindow(const std::string& display, const std::string& title, int timeoutMs);
+// Asks the window to close, as a window manager's close button does (WM_DELETE_WINDOW).
+bool CloseWindow(const std::string& display, unsigned long window);
+// Sends a key press, a pause and the release with xdotool (keysym name such as "F10", "2").
+bool SendKey(const std::string& display, const std::string& keysym, int holdMs = 150);

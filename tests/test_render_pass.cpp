@@ -1,0 +1,231 @@
+// The combined-view render pass and the overlay on the recording device.
+#include "app/settings.h"
+#include "models/model.h"
+#include "render/camera.h"
+#include "render/matrix.h"
+#include "render/render.h"
+#include "scene/scene.h"
+#include "support/recording_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+void ExpectMatrixEq(const D3DXMATRIX& a, const D3DXMATRIX& b, const char* what) {
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(a.m[r][c], b.m[r][c]) << what << r << c;
+}
+
+class RenderPass : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        device = UseRecordingDevice();
+        PlaceObject(0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0);
+        PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
+        PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
+        UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
+        UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+    }
+    void TearDown() override { ReleaseRecordingDevice(); }
+
+    // The five matrices handed for the n-th object drawn.
+    std::vector<RecordedCall> ObjectMatrices(size_t n) const {
+        std::vector<RecordedCall> all;
+        for (const RecordedCall& c : device->Calls("Effect.SetMatrix"))
+            if (c.name != "g_mProjection1") all.push_back(c);
+        return {all.begin() + long(n * 5), all.begin() + long(n * 5 + 5)};
+    }
+
+    std::shared_ptr<RecordingDevice> device;
+};
+
+TEST_F(RenderPass, FrameCallSequence) {
+    g_bShowHelp = false;
+    RenderScene();
+    const std::string object = "Effect.SetMatrix Effect.SetMatrix Effect.SetMatrix "
+                               "Effect.SetMatrix Effect.SetMatrix";
+    const std::string pass = "Effect.BeginPass Effect.SetMatrix " + object + " " + object + " " +
+                             object + " Effect.EndPass";
+    EXPECT_EQ(device->OpSequence(), "Clear BeginScene SetTransform Effect.SetTechnique "
+                                    "Effect.Begin " + pass + " " + pass +
+                                        " Effect.End EndScene Present");
+    EXPECT_EQ(device->calls[0].a, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+    EXPECT_EQ(device->calls[0].b, 0u);
+    ExpectMatrixEq(device->calls[2].matrix, IdentityMatrix(), "world identity");
+    EXPECT_EQ(device->Calls("Effect.Begin")[0].b, 0u); // flags 0
+}
+
+TEST_F(RenderPass, TechniqueFollowsTheViewFlags) {
+    struct Case {
+        bool standard, withZ, camera2;
+        const char* technique;
+    };
+    for (Case c : {Case{false, true, false, "DuoscopeWithZ"}, Case{false, false, false, "Duoscope"},
+                   Case{true, true, false, "StandardShading"},
+                   Case{true, false, true, "StandardShading"}}) {
+        g_bStandardView = c.standard;
+        g_bWithZ = c.withZ;
+        g_bCamera2View = c.camera2;
+        device->calls.clear();
+        RenderScene();
+        EXPECT_EQ(device->Calls("Effect.SetTechnique")[0].name, c.technique);
+        const size_t passes = device->techniquePasses[c.technique];
+        EXPECT_EQ(device->Calls("Effect.BeginPass").size(), passes);
+        EXPECT_EQ(device->Calls("Effect.SetMatrix").size(), passes * 16);
+    }
+}
+
+TEST_F(RenderPass, RoomGetsIdentityAndTheCameraMatrices) {
+    RenderScene();
+    const auto room = ObjectMatrices(0);
+    ASSERT_EQ(room[0].name, "g_mWorld");
+    ExpectMatrixEq(room[0].matrix, IdentityMatrix(), "world");
+    EXPECT_EQ(room[1].name, "g_mWorldView1");
+    ExpectMatrixEq(room[1].matrix, g_matView1, "wv1");
+    D3DXMATRIX vp1, vp2;
+    D3DXMatrixMultiply(&vp1, &g_matView1, &g_matProj);
+    D3DXMatrixMultiply(&vp2, &g_matView2, &g_matProj);
+    EXPECT_EQ(room[2].name, "g_mWorldViewProjection1");
+    ExpectMatrixEq(room[2].matrix, vp1, "wvp1");
+    EXPECT_EQ(room[3].name, "g_mWorldView2");
+    ExpectMatrixEq(room[3].matrix, g_matView2, "wv2");
+    EXPECT_EQ(room[4].name, "g_mWorldViewProjection2");
+    ExpectMatrixEq(room[4].matrix, vp2, "wvp2");
+    // The projection is handed once per pass, before the objects.
+    const auto all = device->Calls("Effect.SetMatrix");
+    EXPECT_EQ(all[0].name, "g_mProjection1");
+    ExpectMatrixEq(all[0].matrix, g_matProj, "projection");
+}
+
+TEST_F(RenderPass, CameraTwoViewExchangesTheCameraSlots) {
+    g_bStandardView = true;
+    g_bCamera2View = true;
+    RenderScene();
+    const auto room = ObjectMatrices(0);
+    ExpectMatrixEq(room[1].matrix, g_matView2, "slot 1 holds camera 2");
+    ExpectMatrixEq(room[3].matrix, g_matView1, "slot 2 holds camera 1");
+}
+
+TEST_F(RenderPass, ObjectsDrawnInOrderWithTheirWorldMatrices) {
+    RenderScene();
+    // Controlled (slot 2) second, other (slot 1, yaw 90) third.
+    const auto controlled = ObjectMatrices(1);
+    EXPECT_EQ(controlled[0].matrix.m[3][2], -40.0f);
+    const auto other = ObjectMatrices(2);
+    EXPECT_EQ(other[0].matrix.m[3][0], -20.0f);
+    // Turned by 90 x 0.017444445 = 1.57 radians, not pi/2.
+    EXPECT_FLOAT_EQ(other[0].matrix.m[0][0], std::cos(1.57f));
+    EXPECT_FLOAT_EQ(other[0].matrix.m[2][0], std::sin(1.57f));
+}
+
+TEST_F(RenderPass, EveryPassDrawsEveryModel) {
+    MakePlainSlot(0, {1.0f});
+    MakePlainSlot(1, {1.0f});
+    MakePlainSlot(2, {1.0f});
+    RenderScene();
+    EXPECT_EQ(device->Calls("DrawSubset").size(), 6u); // two passes, three objects
+}
+
+TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
+    g_pEffect.reset();
+    MakePlainSlot(0, {1.0f});
+    RenderScene();
+    EXPECT_EQ(device->Calls("DrawSubset").size(), 1u);
+    const auto transforms = device->Calls("SetTransform");
+    bool sawView = false;
+    for (const RecordedCall& c : transforms)
+        if (c.a == D3DTS_VIEW) {
+            ExpectMatrixEq(c.matrix, g_matView1, "view");
+            sawView = true;
+        }
+    EXPECT_TRUE(sawView);
+    EXPECT_EQ(device->calls.back().op, "Present");
+    EXPECT_FALSE(device->Calls("Font.DrawText").empty()); // the overlay still comes
+}
+
+TEST_F(RenderPass, OverlayLinesFontsAndRectangles) {
+    g_nScreenWidth = 800;
+    g_nScreenHeight = 600;
+    g_fFrameRate = 59.94f;
+    RenderScene();
+    const auto lines = device->Calls("Font.DrawText");
+    ASSERT_EQ(lines.size(), 16u);
+    const char* texts[] = {"", "Press F1 to show/hide help", "Display: 800x600 (59.9 fps)",
+                           "[Esc/F10] Quit", "[Cursor Left] Turn left",
+                           "[Cursor Right] Turn right", "[Cursor Up] Move forward",
+                           "[Cursor Down] Move backward", "[A] Strafe left", "[D] Strafe right",
+                           "[W] Move up", "[S] Move down", "[1]: normal view from camera 1",
+                           "[2]: normal view from camera 2", "[3]: Duoscope view",
+                           "[4]: Toggle auto move camera 2"};
+    for (size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(lines[i].text, texts[i]);
+        EXPECT_EQ(lines[i].count, int(std::strlen(texts[i])));
+        EXPECT_EQ(lines[i].rect.left, 10);
+        EXPECT_EQ(lines[i].rect.right, 410);
+        EXPECT_EQ(lines[i].rect.top, int(i) * 25);
+        EXPECT_EQ(lines[i].rect.bottom, int(i) * 25 + 60);
+        EXPECT_EQ(lines[i].a, 0u);
+        EXPECT_EQ(lines[i].b, 0xFFFFFFFFu);
+        const bool bold = (i >= 1 && i <= 11) || i == 14; // DuoscopeWithZ at start
+        EXPECT_EQ(lines[i].name, bold ? "Times New Roman Bold" : "Times New Roman") << i;
+    }
+    // The overlay comes after the effect's End and before EndScene.
+    const std::string seq = device->OpSequence();
+    EXPECT_LT(seq.find("Effect.End "), seq.find("Font.DrawText"));
+    EXPECT_LT(seq.rfind("Font.DrawText"), seq.find("EndScene"));
+}
+
+TEST_F(RenderPass, OverlayBoldFollowsViewAndAutoMove) {
+    g_bStandardView = true;
+    g_bCamera2View = true;
+    g_bAutoMove2 = true;
+    RenderScene();
+    auto lines = device->Calls("Font.DrawText");
+    EXPECT_EQ(lines[12].name, "Times New Roman");
+    EXPECT_EQ(lines[13].name, "Times New Roman Bold");
+    EXPECT_EQ(lines[14].name, "Times New Roman");
+    EXPECT_EQ(lines[15].name, "Times New Roman Bold");
+    g_bStandardView = false;
+    g_bWithZ = false;
+    g_bCamera2View = false;
+    device->calls.clear();
+    RenderScene();
+    lines = device->Calls("Font.DrawText");
+    for (int i = 12; i <= 14; ++i) EXPECT_EQ(lines[i].name, "Times New Roman") << i;
+}
+
+TEST_F(RenderPass, HelpOffDrawsNoTextButStillPresents) {
+    g_bShowHelp = false;
+    RenderScene();
+    EXPECT_TRUE(device->Calls("Font.DrawText").empty());
+    EXPECT_EQ(device->calls.back().op, "Present");
+}
+
+TEST_F(RenderPass, ExtendedHelpAddsItsLinesAndStatusLineIsShown) {
+    g_bShowExtendedHelp = true;
+    SetStatusLine("Connected to server *%s*", "127.0.0.1");
+    RenderScene();
+    g_bShowExtendedHelp = false;
+    const auto lines = device->Calls("Font.DrawText");
+    ASSERT_EQ(lines.size(), 19u); // no joystick: no read-out
+    EXPECT_EQ(lines[0].text, "Connected to server *127.0.0.1*");
+    EXPECT_EQ(lines[16].text, "'Z': enable Duoscope (withoutZ)");
+    EXPECT_EQ(lines[17].text, "'C': computer control camera 1");
+    EXPECT_EQ(lines[18].text, "'X': user control camera 1");
+    EXPECT_EQ(lines[18].name, "Times New Roman Bold"); // user control at start
+    EXPECT_EQ(lines[18].rect.top, 450);
+    SetStatusLine("%s", "");
+}
+
+TEST_F(RenderPass, MissingFontsDrawNothingAndNothingBreaks) {
+    g_pFont.reset();
+    g_pFontBold.reset();
+    RenderScene();
+    EXPECT_TRUE(device->Calls("Font.DrawText").empty());
+    EXPECT_EQ(device->calls.back().op, "Present");
+}
+
+} // namespace

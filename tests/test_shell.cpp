@@ -1,0 +1,143 @@
+// Command line, frame rate, window procedure and message loop pieces of the shell.
+#include "app/settings.h"
+#include "app/shell.h"
+#include "platform/win/input.h"
+#include "platform/win/window.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Size {
+    int width, height;
+};
+
+Size Parse(const char* commandLine) {
+    ResetSettings();
+    ParseCommandLine(commandLine);
+    return {g_nScreenWidth, g_nScreenHeight};
+}
+
+TEST(CommandLine, SetsWidthAndHeightFromRxAndRy) {
+    Size s = Parse("");
+    EXPECT_EQ(s.width, 640);
+    EXPECT_EQ(s.height, 480);
+    s = Parse("rx 800 ry 600");
+    EXPECT_EQ(s.width, 800);
+    EXPECT_EQ(s.height, 600);
+    s = Parse("ry 600 rx 800");
+    EXPECT_EQ(s.width, 800);
+    EXPECT_EQ(s.height, 600);
+    s = Parse("foo rx 1024");
+    EXPECT_EQ(s.width, 1024);
+    EXPECT_EQ(s.height, 480);
+    s = Parse("  rx   320    ry  200 ");
+    EXPECT_EQ(s.width, 320);
+    EXPECT_EQ(s.height, 200);
+}
+
+TEST(CommandLine, ValuesGoThroughAtoiAndAreNeverOptions) {
+    EXPECT_EQ(Parse("rx abc").width, 0);
+    EXPECT_EQ(Parse("rx rx").width, 0);
+    Size s = Parse("rx ry ry 300");
+    EXPECT_EQ(s.width, 0); // "ry" was consumed as rx's value
+    EXPECT_EQ(s.height, 300);
+    EXPECT_EQ(Parse("ry -5").height, -5);
+    EXPECT_EQ(Parse("rx 12abc").width, 12);
+}
+
+TEST(CommandLine, OnlyWholeCaseSensitiveTokensAreOptions) {
+    Size s = Parse("rx800 RX 900 Ry 700 xrx 1");
+    EXPECT_EQ(s.width, 640);
+    EXPECT_EQ(s.height, 480);
+}
+
+TEST(CommandLine, OptionWithoutValueChangesNothing) {
+    EXPECT_EQ(Parse("rx").width, 640);
+    Size s = Parse("rx 800 ry");
+    EXPECT_EQ(s.width, 800);
+    EXPECT_EQ(s.height, 480);
+}
+
+TEST(FrameRate, HundredFramesInTwoSecondsIsFifty) {
+    g_fFrameRate = 0.0f;
+    FrameRateCounter c;
+    StartFrameRate(c, 1000);
+    for (int i = 0; i < 99; ++i) CountFrame(c, 1000 + uint32_t(i) * 20);
+    EXPECT_EQ(g_fFrameRate, 0.0f); // nothing before the hundredth frame
+    CountFrame(c, 3000);
+    EXPECT_FLOAT_EQ(g_fFrameRate, 50.0f);
+    EXPECT_EQ(c.frames, 0u);
+    EXPECT_EQ(c.startTick, 3000u);
+}
+
+TEST(FrameRate, TickWrapAroundIsHarmless) {
+    FrameRateCounter c;
+    StartFrameRate(c, 0xFFFFFF00u);
+    for (int i = 0; i < 100; ++i) CountFrame(c, 0xFFFFFF00u + 1000u); // wraps past zero
+    EXPECT_FLOAT_EQ(g_fFrameRate, 100.0f);
+}
+
+TEST(WindowProc, HandlesItsThreeMessagesAndPassesTheRest) {
+    ResetWindowSystemForTests();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+    EXPECT_EQ(WindowProc(nullptr, WM_MOUSEMOVE, 0, 0), 0);
+    EXPECT_EQ(WindowProc(nullptr, WM_PAINT, 0, 0), 0);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(WindowProc(nullptr, WM_DESTROY, 0, 0), 0);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_QUIT);
+}
+
+TEST(MessageQueue, OneMessagePerPeekInPostedOrder) {
+    ResetWindowSystemForTests();
+    PostQuitMessage(0);
+    PostQuitMessage(3);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 0u);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    // Dispatching a quit with no window is harmless.
+    EXPECT_EQ(DispatchMessageA(&msg), 0);
+}
+
+TEST(KeyScript, KeysAreDownInsideTheirWindowOnly) {
+    SetTickCountForTests(5000);
+    std::string error;
+    ASSERT_TRUE(SetKeyScript("UP@100-200,a@0-50,0x70@10-20,NUM5@0-1", &error)) << error;
+    StartKeyScript();
+    EXPECT_NE(GetAsyncKeyState('A') & 0x8000, 0);
+    EXPECT_NE(GetAsyncKeyState(0x65) & 0x8000, 0);
+    EXPECT_EQ(GetAsyncKeyState(VK_UP) & 0x8000, 0);
+    SetTickCountForTests(5150);
+    EXPECT_NE(GetAsyncKeyState(VK_UP) & 0x8000, 0);
+    EXPECT_EQ(GetAsyncKeyState('A') & 0x8000, 0);
+    SetTickCountForTests(5200); // the end is excluded
+    EXPECT_EQ(GetAsyncKeyState(VK_UP) & 0x8000, 0);
+    ClearKeyScript();
+    SetTickCountForTests(std::nullopt);
+}
+
+TEST(KeyScript, MalformedScriptsAreRefused) {
+    std::string error;
+    for (const char* bad : {"UP", "UP@", "UP@1", "UP@5-2", "NOPE@1-2", "UP@1-2,", "0x@1-2",
+                            "UP@a-b", "0x1FF@1-2"}) {
+        error.clear();
+        EXPECT_FALSE(SetKeyScript(bad, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+TEST(KeyState, InjectedStatesOverrideAndClear) {
+    InjectKeyState(VK_F10, true);
+    EXPECT_EQ(uint16_t(GetAsyncKeyState(VK_F10)), 0x8000u);
+    ClearInjectedKeys();
+    EXPECT_EQ(GetAsyncKeyState(VK_F10), 0);
+    EXPECT_EQ(GetAsyncKeyState(-1), 0);
+    EXPECT_EQ(GetAsyncKeyState(256), 0);
+}
+
+} // namespace

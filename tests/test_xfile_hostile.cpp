@@ -1,0 +1,215 @@
+// Broken and hostile .x input: every file is refused with a message naming the place and the
+// reason, never a crash, a hang or an allocation driven by an unchecked count.
+#include "test_xfile_util.h"
+
+#include <cstdio>
+
+using namespace xtest;
+using xfile::Scene;
+
+namespace {
+
+// Refused, with the place ("line N" or "byte offset N") and the expected reason in the message.
+void ExpectRefused(const std::vector<uint8_t>& bytes, const std::string& reason, const char* place = nullptr) {
+    Scene s;
+    std::string error;
+    EXPECT_FALSE(Read(bytes, s, &error)) << "accepted; expected: " << reason;
+    EXPECT_NE(error.find(reason), std::string::npos) << "message: " << error;
+    if (place) EXPECT_EQ(error.rfind(place, 0), 0u) << "message: " << error;
+}
+
+void ExpectRefused(const std::string& text, const std::string& reason, const char* place = nullptr) {
+    ExpectRefused(Bytes(text), reason, place);
+}
+
+std::string Text(const std::string& body) { return "xof 0303txt 0032\n" + body; }
+
+std::string Triangle(const std::string& children = "", const std::string& faces = "1; 3;0,1,2;;") {
+    return "Mesh t {\n3; 0;0;0;, 1;0;0;, 0;1;0;;\n" + faces + "\n" + children + "\n}\n";
+}
+
+bool Accepted(const std::vector<uint8_t>& bytes) {
+    Scene s;
+    return Read(bytes, s);
+}
+
+} // namespace
+
+TEST(XFileHostile, EveryTruncationOfTheSharedFilesIsRefused) {
+    for (const char* name : {"test_cube_text.x", "test_cube_binary.x", "test_cube_compressed.x",
+                             "kwxport_test_cubewithvcolors.x", "Testwuson.X"}) {
+        const std::vector<uint8_t> full = ReadBytes(SharedFile(name));
+        ASSERT_TRUE(Accepted(full)) << name;
+        // Up to the last closing brace every prefix leaves something open or cut.
+        size_t end = full.size();
+        if (full[10] == 't' && full[8] == 't')
+            while (end > 0 && full[end - 1] != '}') --end;
+        else
+            end = full.size();
+        const size_t step = std::max<size_t>(1, end / 3000);
+        for (size_t len = 0; len < end; len += step) {
+            std::vector<uint8_t> cut(full.begin(), full.begin() + len);
+            Scene s;
+            std::string error;
+            ASSERT_FALSE(Read(cut, s, &error)) << name << " cut at " << len;
+            EXPECT_TRUE(error.rfind("line ", 0) == 0 || error.rfind("byte offset ", 0) == 0)
+                << name << " cut at " << len << ": " << error;
+        }
+    }
+}
+
+TEST(XFileHostile, HeadersAndTokensThatAreNotXAreRefused) {
+    ExpectRefused(std::string("xof 03"), "not an .x file", "byte offset 0");
+    ExpectRefused(std::string("PK\3\4 0303txt 0032 Frame {}"), "not an .x file");
+    ExpectRefused(std::string("xof 0303xml 0032\n"), "unknown format");
+    ExpectRefused(std::string("xof 0303bin 0016"), "unknown float size");
+    ExpectRefused(Text("Frame A {\n \"never closed }\n"), "unterminated string", "line 3");
+    ExpectRefused(Text("Frame A { <abc\n }"), "unterminated GUID", "line 2");
+    ExpectRefused(Text("Frame A {\n\n bad\x01name { } }"), "unexpected byte 0x01", "line 4");
+    ExpectRefused(Text("Frame A { Frame B }"), "expected '{'");
+    ExpectRefused(Text("} Frame A { }"), "expected a template or a data object");
+    ExpectRefused(Text("template T { <1-2-3-4-5> DWORD x;"), "template T is not closed");
+    ExpectRefused(Text("Frame A { { B C } }"), "expected '}' to close a reference");
+
+    BinaryWriter w;
+    w.Open("Frame", "A");
+    w.U16(99);
+    ExpectRefused(w.out, "unknown token code 99", "byte offset ");
+    BinaryWriter nan;
+    nan.Open("Mesh");
+    nan.Ints({1});
+    nan.Floats({0, std::nan(""), 0});
+    nan.Close();
+    ExpectRefused(nan.out, "not a finite float");
+}
+
+TEST(XFileHostile, CountsBeyondTheDataAreRefusedBeforeAllocating) {
+    ExpectRefused(Text("Mesh m { 4000000000; 0;0;0;; 0;; }"), "vertex count 4000000000 exceeds", "line 2");
+    ExpectRefused(Text(Triangle("", "1; 4294967295;0,1,2;;")), "corner count 4294967295 exceeds");
+    ExpectRefused(Text(Triangle("", "99999999; 3;0,1,2;;")), "face count 99999999 exceeds");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 3000000000; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }")),
+                  "face index count 3000000000 exceeds");
+    ExpectRefused(Text(Triangle("SkinWeights { \"b\"; 1000000; 0; 1; }")), "weight count 1000000 exceeds");
+    ExpectRefused(Text("AnimationSet s { Animation a { { F } AnimationKey { 2; 500000000; 0;3;0,0,0;;; } } }"),
+                  "key count 500000000 exceeds");
+    ExpectRefused(Text(Triangle("DeclData { 1; 2;0;3;0;; 5; 1,2,3,4,5; }")), "holds 5 words, its elements need 9");
+
+    BinaryWriter list;
+    list.Open("Mesh");
+    list.U16(6);
+    list.U32(0x40000000); // an integer list of a billion entries in a few bytes
+    list.U32(1);
+    ExpectRefused(list.out, "list of 1073741824 values runs past the end", "byte offset 24");
+    BinaryWriter name;
+    name.U16(1);
+    name.U32(0xFFFFFFF0);
+    ExpectRefused(name.out, "runs past the end", "byte offset 16");
+}
+
+TEST(XFileHostile, IndicesOutsideTheirArraysAreRefused) {
+    ExpectRefused(Text(Triangle("", "1; 3;0,1,3;;")), "face 0 names index 3 of 3");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 3;0,0,1;; }")), "face 0 names index 1 of 1");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 2; 3;0,0,0;, 3;0,0,0;; }")), "gives 2 faces, the mesh has 1");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 4;0,0,0,0;; }")), "another corner count");
+    ExpectRefused(Text(Triangle("MeshTextureCoords { 2; 0;0;, 1;1;; }")), "gives 2 coordinates for 3 vertices");
+    ExpectRefused(Text(Triangle("MeshVertexColors { 1; 3;1;1;1;1;;; }")), "colour 0 names vertex 3 of 3");
+    ExpectRefused(Text(Triangle("SkinWeights { \"b\"; 1; 7; 1.0; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; }")),
+                  "weights vertex 7 of 3");
+    const std::string material = "Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; }";
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 1; " + material + " }")), "face material 1 of 1 materials");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 2; 1; 0; " + material + " }")), "declares 2 materials and holds 1");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 0; { Missing } }")), "names no material defined in the file");
+    ExpectRefused(Text(Triangle("DeclData { 1; 99;0;3;0;; 0; }")), "unknown type 99");
+}
+
+TEST(XFileHostile, WrongMembersAreRefused) {
+    ExpectRefused(Text("Frame A { FrameTransformMatrix { 1,0,0,0; } }"), "ends early", "line 2");
+    ExpectRefused(Text("Frame A { FrameTransformMatrix { \"one\"; } }"), "is a string, not a number");
+    ExpectRefused(Text("Mesh m { -3; }"), "is not an unsigned integer");
+    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 7; 1; 0;1;0;;; } } }"), "unknown key type 7");
+    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 0; 1; 0;3;0,0,0;;; } } }"),
+                  "key 0 holds 3 values, key type 0 needs 4");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 0; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; "
+                                "TextureFilename { \"" + std::string(2000, 'a') + "\"; } } }")),
+                  "texture name longer than 1024 bytes");
+}
+
+TEST(XFileHostile, DeepNestingIsRefusedWithoutExhaustingTheStack) {
+    auto nested = [](int depth, const char* type) {
+        std::string s;
+        for (int i = 0; i < depth; ++i) s += std::string(type) + " f" + std::to_string(i) + " {\n";
+        return Text(s + std::string(depth, '}'));
+    };
+    EXPECT_TRUE(Accepted(Bytes(nested(60, "Frame"))));
+    ExpectRefused(nested(65, "Frame"), "nested deeper than 64 levels", "line 66");
+    ExpectRefused(nested(100000, "Frame"), "nested deeper than 64 levels");
+    ExpectRefused(nested(100000, "Unknown"), "nested deeper than 64 levels"); // skipped objects too
+    std::string refs = "Frame A {";
+    for (int i = 0; i < 100000; ++i) refs += "{";
+    ExpectRefused(Text(refs), "expected '}' to close a reference");
+}
+
+TEST(XFileHostile, BrokenCompressedBlocksAreRefused) {
+    const std::vector<uint8_t> good = ReadBytes(SharedFile("test_cube_compressed.x"));
+    ASSERT_TRUE(Accepted(good));
+    auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b = good;
+        std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+        return b;
+    };
+    // Layout: header 0..15, total size 16..19, block: plain 20..21, packed 22..23, "CK" 24..25.
+    ExpectRefused(patched(24, {'X', 'K'}), "lacks its 'CK' mark", "byte offset 20");
+    ExpectRefused(patched(22, {0xFF, 0xFF}), "compressed bytes runs past the end");
+    ExpectRefused(patched(22, {1, 0}), "compressed bytes runs past the end");
+    ExpectRefused(patched(20, {0, 0}), "empty block");
+    ExpectRefused(patched(26, {0xFF, 0xFF, 0xFF}), "not valid deflate data");
+    ExpectRefused(patched(20, {0x10, 0x00}), "inflates to more than its declared 16 bytes");
+    ExpectRefused(patched(20, {0xF0, 0x0F}), "block inflates to 2800 bytes, not the declared 4080");
+    ExpectRefused(patched(16, {0x00, 0x01, 0, 0}), "blocks inflate to more than the declared 256 bytes");
+    ExpectRefused(patched(16, {0x00, 0x00, 0x00, 0x10}), "more than the 64 MiB accepted");
+    ExpectRefused(patched(16, {0x00, 0x0C, 0, 0}), "blocks inflate to 2800 bytes, the header declares 3072");
+    std::vector<uint8_t> extra = good;
+    extra.insert(extra.end(), {1, 0, 3});
+    ExpectRefused(extra, "truncated block header");
+    ExpectRefused(std::vector<uint8_t>(good.begin(), good.begin() + 18), "lacks its size field");
+    // A block that inflates but whose content is cut: refused by the reader after inflating.
+    const std::vector<uint8_t> text = ReadBytes(SharedFile("test_cube_text.x"));
+    std::vector<uint8_t> cutText(text.begin(), text.begin() + 3000);
+    ExpectRefused(Compress(cutText), "is not closed before the end of the file", "line ");
+}
+
+TEST(XFileHostile, RepeatedReferencesCannotBlowUpTheModel) {
+    // One mesh of 2000 vertices placed 200000 times: far beyond the 512 MiB a model may take.
+    std::string mesh = "Mesh big {\n2000;\n";
+    for (int i = 0; i < 2000; ++i) mesh += "0;0;0;,\n";
+    mesh.back() = ';';
+    mesh += "\n1; 3;0,1,2;;\n}\nFrame F {\n";
+    for (int i = 0; i < 200000; ++i) mesh += "{big}";
+    ExpectRefused(Text(mesh + "}\n"), "the model needs more than 512 MiB");
+}
+
+TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
+    const std::string path = testing::TempDir() + "duoscope_broken.x";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string text = Text("Frame A {\n  Mesh m {\n    3; 0;0;0;, 1;0;0;, 0;1;0;;\n    1; 3;0,1,9;;\n  }\n}\n");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    TestAllocator allocator;
+    D3DXFRAME* root = reinterpret_cast<D3DXFRAME*>(&allocator); // must be overwritten
+    AnimControllerPtr controller;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(D3DXLoadMeshHierarchyFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, &allocator, nullptr, &root, &controller), E_FAIL);
+    MeshPtr mesh;
+    EXPECT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, nullptr, nullptr, nullptr, nullptr, &mesh), E_FAIL);
+    EXPECT_EQ(D3DXLoadMeshFromXA("/nonexistent/room.x", 0, nullptr, nullptr, nullptr, nullptr, nullptr, &mesh), E_FAIL);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(root, nullptr);
+    EXPECT_EQ(mesh, nullptr);
+    EXPECT_TRUE(allocator.calls.empty()); // nothing is created from a file that fails to read
+    const std::string line = path + ": line 3: Mesh 'm': face 0 names index 9 of 3\n";
+    EXPECT_EQ(err, line + line + "/nonexistent/room.x: cannot open the file\n");
+    std::remove(path.c_str());
+}
