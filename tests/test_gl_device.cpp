@@ -53,12 +53,14 @@ TEST_F(GlDeviceTest, ClearsAndReadsBackTopRowFirst) {
 
 TEST_F(GlDeviceTest, ClearRespectsItsFlagsAndColourMask) {
     ASSERT_EQ(MakeDevice(64, 64), S_OK);
-    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
+    // Alpha 0: the X8R8G8B8 back buffer has no alpha, so it reads back opaque.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x000000FF, 1.0f, 0);
     // A zero-flag or depth-only clear leaves the colour alone.
     device->Clear(0, nullptr, 0, 0xFFFFFFFF, 1.0f, 0);
     device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0xFFFFFFFF, 1.0f, 0);
     auto rgba = PresentAndRead();
     EXPECT_TRUE(Near(At(rgba, 5, 5), 0, 0, 255));
+    EXPECT_EQ(At(rgba, 5, 5).a, 255);
     // A red-only colour write state does not restrict Clear.
     device->SetRenderState(D3DRS_COLORWRITEENABLE, 1);
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0);

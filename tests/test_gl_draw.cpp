@@ -5,6 +5,8 @@
 #include "platform/gfx/mesh.h"
 #include "platform/gfx/png_writer.h"
 
+#include <stb_image_write.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -349,4 +351,52 @@ TEST_F(GlDrawTest, MeshOutlivingItsDeviceIsHarmless) {
     device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
     device->DrawMeshSubset(*mesh, 0);
     EXPECT_TRUE(Near(At(PresentAndRead(), 100, 100), 255, 255, 255));
+}
+
+TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirst) {
+    // 16x8: left half red, right half blue, top row green marks.
+    std::vector<uint8_t> pixels(16 * 8 * 4);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            uint8_t* p = &pixels[(y * 16 + x) * 4];
+            p[0] = x < 8 ? 255 : 0;
+            p[1] = y == 0 ? 255 : 0;
+            p[2] = x < 8 ? 0 : 255;
+            p[3] = 255;
+        }
+    struct Case {
+        const char* name;
+        int tolerance;
+    };
+    ASSERT_TRUE(WritePngFile("gl_texture_case.png", 16, 8, pixels));
+    ASSERT_NE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()), 0);
+    ASSERT_NE(stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()), 0);
+    ASSERT_NE(stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100), 0);
+    for (Case c : {Case{"gl_texture_case.png", 0}, Case{"gl_texture_case.bmp", 0},
+                   Case{"gl_texture_case.tga", 0}, Case{"gl_texture_case.jpg", 40}}) {
+        TexturePtr texture;
+        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, c.name, &texture), S_OK) << c.name;
+        ASSERT_EQ(texture->Width(), 16);
+        ASSERT_EQ(texture->Height(), 8);
+        auto px = texture->Pixels();
+        ASSERT_EQ(px.size(), pixels.size());
+        // Compare away from the colour edges (JPEG blurs them).
+        for (int y : {0, 5})
+            for (int x : {2, 13}) {
+                size_t i = (static_cast<size_t>(y) * 16 + x) * 4;
+                for (int k = 0; k < 4; ++k)
+                    EXPECT_NEAR(px[i + k], pixels[i + k], c.tolerance)
+                        << c.name << " at " << x << "," << y << " channel " << k;
+            }
+        std::remove(c.name);
+    }
+    TexturePtr none;
+    EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, "", &none), E_FAIL);
+    // Not an image at all.
+    std::FILE* f = std::fopen("gl_texture_case.png", "wb");
+    std::fputs("not a picture", f);
+    std::fclose(f);
+    EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, "gl_texture_case.png", &none), E_FAIL);
+    EXPECT_EQ(none, nullptr);
+    std::remove("gl_texture_case.png");
 }

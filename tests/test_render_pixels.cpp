@@ -200,4 +200,24 @@ TEST_F(RenderPixels, HelpOffFrameHasNoText) {
     EXPECT_EQ(DifferingPixels(off, noFonts, 0, 0, g_nScreenWidth, g_nScreenHeight), 0);
 }
 
+TEST_F(RenderPixels, WithoutEffectTheSceneIsStillSeenFromCameraOne) {
+    const Frame standard = RenderStandard(false);
+    EffectPtr effect = g_pEffect;
+    g_pEffect.reset();
+    testing::internal::CaptureStderr();
+    g_bStandardView = false; // the view flags cannot reach an effect that is not there
+    const Frame fallback = Render();
+    const std::string said = testing::internal::GetCapturedStderr();
+    g_pEffect = effect;
+    // Not black: the room is drawn and lit.
+    int lit = 0;
+    for (size_t i = 0; i < fallback.rgba.size(); i += 4)
+        if (fallback.rgba[i] + fallback.rgba[i + 1] + fallback.rgba[i + 2] > 60) ++lit;
+    EXPECT_GT(lit, g_nScreenWidth * g_nScreenHeight / 2);
+    // Same camera as the standard view: the pictures agree in most places, though the
+    // lighting differs.
+    EXPECT_LT(DifferingPixels(standard, fallback, 0, 0, g_nScreenWidth, g_nScreenHeight),
+              g_nScreenWidth * g_nScreenHeight * 9 / 10);
+}
+
 } // namespace

@@ -318,6 +318,8 @@ bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
+    // The back buffer's format is X8R8G8B8: it has no alpha to read.
+    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
     // GL's first row is the bottom one.
     std::vector<uint8_t> row(rowBytes);
     for (int top = 0, bottom = height_ - 1; top < bottom; ++top, --bottom) {

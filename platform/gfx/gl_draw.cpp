@@ -372,8 +372,8 @@ void GlDevice::DrawMeshSubset(const ID3DXMesh& mesh, DWORD attribId) {
                               offset(offsetof(MeshVertex, normal)));
         glVertexAttribPointer(kAttribTexCoord, 2, GL_FLOAT, GL_FALSE, stride,
                               offset(offsetof(MeshVertex, texcoord)));
-        // 0xAARRGGBB stored little-endian is B, G, R, A in memory: GL's BGRA order.
-        glVertexAttribPointer(kAttribColor, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+        // 0xAARRGGBB stored little-endian is B, G, R, A in memory; the shader reorders.
+        glVertexAttribPointer(kAttribColor, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride,
                               offset(offsetof(MeshVertex, color)));
         for (GLuint a : {kAttribPosition, kAttribNormal, kAttribTexCoord, kAttribColor})
             glEnableVertexAttribArray(a);

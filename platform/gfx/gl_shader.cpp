@@ -9,7 +9,10 @@ std::string GlslPrelude(bool vertexStage) {
         text += "layout(location = 0) in vec3 duo_Position;\n"
                 "layout(location = 1) in vec3 duo_Normal;\n"
                 "layout(location = 2) in vec2 duo_TexCoord;\n"
-                "layout(location = 3) in vec4 duo_Color;\n";
+                // Colours are 0xAARRGGBB words: bytes B, G, R, A in memory, read as four
+                // normalised bytes and put in order here (cheaper than GL's BGRA format).
+                "layout(location = 3) in vec4 duo_ColorBytes;\n"
+                "#define duo_Color (duo_ColorBytes.bgra)\n";
     }
     // Matrices are row-vector ones: transform with `v * M`.
     text += "uniform mat4 duo_World;\n"
@@ -55,7 +58,7 @@ GLuint LinkGlProgram(GLuint vertex, GLuint fragment, std::string* log) {
     glBindAttribLocation(program, kAttribPosition, "duo_Position");
     glBindAttribLocation(program, kAttribNormal, "duo_Normal");
     glBindAttribLocation(program, kAttribTexCoord, "duo_TexCoord");
-    glBindAttribLocation(program, kAttribColor, "duo_Color");
+    glBindAttribLocation(program, kAttribColor, "duo_ColorBytes");
     glLinkProgram(program);
     glDetachShader(program, vertex);
     glDetachShader(program, fragment);
