@@ -20,7 +20,9 @@ namespace {
 // a prompt opened by a key still held then would wait for an answer that no longer matters.
 bool s_quitPosted = false;
 
-bool KeyDown(int virtualKey) { return (GetAsyncKeyState(virtualKey) & 0x8000) != 0; }
+bool KeyDown(int virtualKey) {
+    return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
+}
 
 void WaitForRelease(int virtualKey) {
     while (KeyDown(virtualKey)) NapWhileWaiting();
@@ -126,10 +128,10 @@ void JoystickAxes(int k) {
 
 void JoystickButtons() {
     const DIJOYSTATE2& j = g_JoyState;
-    if (j.rgbButtons[4] & 0x80) DuoscopeView(true);   // as '3'
-    if (j.rgbButtons[5] & 0x80) StandardView(false);  // as '1'
-    if (j.rgbButtons[6] & 0x80) DuoscopeView(false);  // as 'Z'
-    if (j.rgbButtons[7] & 0x80) StandardView(true);   // as '2'
+    if (j.rgbButtons[4] & 0x80) DuoscopeView(true);  // as '3'
+    if (j.rgbButtons[5] & 0x80) StandardView(false); // as '1'
+    if (j.rgbButtons[6] & 0x80) DuoscopeView(false); // as 'Z'
+    if (j.rgbButtons[7] & 0x80) StandardView(true);  // as '2'
 }
 
 // A key and its alias act once: the alias is read only when the key is up.
@@ -211,13 +213,22 @@ void RunningPhase() {
 
 } // namespace
 
-void ResetFrameUpdate() { s_quitPosted = false; }
+void ResetFrameUpdate() {
+    s_quitPosted = false;
+}
 
 void UpdateFrame() {
     switch (g_nPhase) {
-    case PickCharacter: PickCharacterPhase(); return;
-    case PlaceCharacters: PlaceCharactersPhase(); return;
-    case Running: RunningPhase(); return;
-    default: return;
+    case PickCharacter:
+        PickCharacterPhase();
+        return;
+    case PlaceCharacters:
+        PlaceCharactersPhase();
+        return;
+    case Running:
+        RunningPhase();
+        return;
+    default:
+        return;
     }
 }

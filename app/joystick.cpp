@@ -99,23 +99,31 @@ int32_t JoyAxisValue(int16_t v) {
 
 uint32_t JoyPovValue(uint8_t hat) {
     switch (hat) {
-    case kHatUp: return 0;
-    case kHatRight | kHatUp: return 4500;
-    case kHatRight: return 9000;
-    case kHatRight | kHatDown: return 13500;
-    case kHatDown: return 18000;
-    case kHatLeft | kHatDown: return 22500;
-    case kHatLeft: return 27000;
-    case kHatLeft | kHatUp: return 31500;
-    default: return kJoyPovCentred;
+    case kHatUp:
+        return 0;
+    case kHatRight | kHatUp:
+        return 4500;
+    case kHatRight:
+        return 9000;
+    case kHatRight | kHatDown:
+        return 13500;
+    case kHatDown:
+        return 18000;
+    case kHatLeft | kHatDown:
+        return 22500;
+    case kHatLeft:
+        return 27000;
+    case kHatLeft | kHatUp:
+        return 31500;
+    default:
+        return kJoyPovCentred;
     }
 }
 
 DIJOYSTATE2 JoyStateFromReading(const JoystickReading& r) {
     DIJOYSTATE2 s = CentredJoyState();
-    int32_t* const axes[JoystickReading::kMaxAxes] = {&s.lX,  &s.lY,  &s.lZ,  &s.lRz,
-                                                      &s.lRx, &s.lRy, &s.rglSlider[0],
-                                                      &s.rglSlider[1]};
+    int32_t* const axes[JoystickReading::kMaxAxes] = {
+        &s.lX, &s.lY, &s.lZ, &s.lRz, &s.lRx, &s.lRy, &s.rglSlider[0], &s.rglSlider[1]};
     for (int i = 0; i < r.axisCount && i < JoystickReading::kMaxAxes; ++i)
         *axes[i] = JoyAxisValue(r.axes[i]);
     for (int i = 0; i < r.hatCount && i < 4; ++i) s.rgdwPOV[i] = JoyPovValue(r.hats[i]);

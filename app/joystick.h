@@ -1,10 +1,12 @@
 // Joystick input: the first game controller found at start-up, polled once per main-loop turn
 // into g_JoyState.
 //
-// The controller is SDL's (platform/input); this module gives it the life of the design's
+// The controller is SDL's (platform/input); this module gives it the life of a DirectInput
 // device: set up without being acquired, acquired by the first poll that fails, read by every
 // poll after that, and lost (the last state kept) when it is pulled out. A controller plugged
-// in while none is usable is taken up by the next poll.
+// in while none is usable is taken up by the next poll. SDL itself holds back input that
+// would push a stick further while another program has the keyboard focus, much as a
+// foreground-only device would.
 #pragma once
 
 #include "platform/input/sdl_joystick.h"
@@ -58,7 +60,7 @@ extern DIJOYSTATE2 g_JoyState;
 
 // Finds and prepares the first controller; 0 on success (also when there is none).
 int32_t SetupJoystick(HWND window);
-// Reads the joystick into g_JoyState; nothing without a joystick.
+// Reads the joystick into g_JoyState; without a usable one, looks for one plugged in since.
 void PollJoystick();
 // Unacquires and releases the joystick.
 void ReleaseJoystick();

@@ -36,6 +36,13 @@ FontPtr g_pFontBold;
 EffectPtr g_pEffect;
 
 void ResetSettings() {
+    g_fEyeHeight = 25.0f;
+    g_fEyeForward = 6.0f;
+    g_fWanderStep = 0.05f;
+    g_fWanderTurn = 2.0f;
+    g_fWanderRange = 150.0f;
+    g_fMoveStep = 1.0f;
+    g_fTurnStep = 1.0f;
     g_nScreenWidth = 640;
     g_nScreenHeight = 480;
     g_nPhase = kStartPhase;

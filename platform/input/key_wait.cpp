@@ -5,7 +5,9 @@
 #include <chrono>
 #include <thread>
 
-void NapWhileWaiting() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void NapWhileWaiting() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 bool StopRequested() {
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return false;

@@ -17,9 +17,13 @@ bool StartJoystickSystem(std::string* why) {
     return true;
 }
 
-void StopJoystickSystem() { SDL_QuitSubSystem(SDL_INIT_JOYSTICK); }
+void StopJoystickSystem() {
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
 
-void UpdateJoysticks() { SDL_JoystickUpdate(); }
+void UpdateJoysticks() {
+    SDL_JoystickUpdate();
+}
 
 int CountJoysticks(std::string* why) {
     const int n = SDL_NumJoysticks();
@@ -38,7 +42,9 @@ void SdlJoystick::Closer::operator()(SDL_Joystick* handle) const {
     if (SDL_WasInit(SDL_INIT_JOYSTICK)) SDL_JoystickClose(handle);
 }
 
-bool SdlJoystick::Attached() const { return SDL_JoystickGetAttached(handle_.get()) == SDL_TRUE; }
+bool SdlJoystick::Attached() const {
+    return SDL_JoystickGetAttached(handle_.get()) == SDL_TRUE;
+}
 
 bool SdlJoystick::Layout(int* axes, int* hats, int* buttons) const {
     const int a = SDL_JoystickNumAxes(handle_.get());
@@ -55,10 +61,12 @@ JoystickReading SdlJoystick::Read() const {
     JoystickReading r;
     r.axisCount = std::clamp(SDL_JoystickNumAxes(handle_.get()), 0, JoystickReading::kMaxAxes);
     r.hatCount = std::clamp(SDL_JoystickNumHats(handle_.get()), 0, JoystickReading::kMaxHats);
-    r.buttonCount = std::clamp(SDL_JoystickNumButtons(handle_.get()), 0, JoystickReading::kMaxButtons);
+    r.buttonCount =
+        std::clamp(SDL_JoystickNumButtons(handle_.get()), 0, JoystickReading::kMaxButtons);
     for (int i = 0; i < r.axisCount; ++i) r.axes[i] = SDL_JoystickGetAxis(handle_.get(), i);
     for (int i = 0; i < r.hatCount; ++i) r.hats[i] = SDL_JoystickGetHat(handle_.get(), i);
-    for (int i = 0; i < r.buttonCount; ++i) r.buttons[i] = SDL_JoystickGetButton(handle_.get(), i) != 0;
+    for (int i = 0; i < r.buttonCount; ++i)
+        r.buttons[i] = SDL_JoystickGetButton(handle_.get(), i) != 0;
     return r;
 }
 

@@ -1,0 +1,287 @@
+// The joystick over SDL: the state mapping, set-up with its stderr texts, the lazy acquire,
+// unplugging and plugging in, and SDL virtual controllers steering the character and the views.
+#include "app/joystick.h"
+#include "app/settings.h"
+#include "app/shell.h"
+#include "platform/gfx/recording_device.h"
+#include "platform/win/input.h"
+#include "scene/scene.h"
+
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs first: nothing has touched the state yet.
+TEST(JoyState, StartsCentredSoAControllerNotYetReadSteersNothing) {
+    EXPECT_EQ(g_JoyState.lX, 32767);
+    EXPECT_EQ(g_JoyState.lY, 32767);
+    EXPECT_EQ(g_JoyState.lZ, 32767);
+    EXPECT_EQ(g_JoyState.lRz, 32767);
+    EXPECT_EQ(g_JoyState.rglSlider[1], 32767);
+    for (uint32_t pov : g_JoyState.rgdwPOV) EXPECT_EQ(pov, 0xFFFFFFFFu);
+    for (uint8_t b : g_JoyState.rgbButtons) EXPECT_EQ(b, 0);
+    EXPECT_EQ(g_JoyState.lVX, 0);
+}
+
+TEST(JoyState, AxesMapOntoZeroTo65535WithSdlsCentreOn32767) {
+    EXPECT_EQ(JoyAxisValue(-32768), 0);
+    EXPECT_EQ(JoyAxisValue(0), 32767);
+    EXPECT_EQ(JoyAxisValue(32767), 65535);
+    EXPECT_EQ(JoyAxisValue(-1), 32766);
+    EXPECT_EQ(JoyAxisValue(1), 32768);
+    int32_t previous = -1;
+    for (int v = -32768; v <= 32767; ++v) {
+        const int32_t mapped = JoyAxisValue(int16_t(v));
+        ASSERT_GE(mapped, previous) << v;
+        ASSERT_LE(mapped, 65535) << v;
+        previous = mapped;
+    }
+}
+
+TEST(JoyState, HatsBecomeHundredthsOfDegreesClockwiseFromUp) {
+    EXPECT_EQ(JoyPovValue(0), 0xFFFFFFFFu);
+    EXPECT_EQ(JoyPovValue(kHatUp), 0u);
+    EXPECT_EQ(JoyPovValue(kHatUp | kHatRight), 4500u);
+    EXPECT_EQ(JoyPovValue(kHatRight), 9000u);
+    EXPECT_EQ(JoyPovValue(kHatDown | kHatRight), 13500u);
+    EXPECT_EQ(JoyPovValue(kHatDown), 18000u);
+    EXPECT_EQ(JoyPovValue(kHatDown | kHatLeft), 22500u);
+    EXPECT_EQ(JoyPovValue(kHatLeft), 27000u);
+    EXPECT_EQ(JoyPovValue(kHatUp | kHatLeft), 31500u);
+}
+
+TEST(JoyState, AReadingFillsWhatTheControllerHasAndLeavesTheRestCentred) {
+    JoystickReading r;
+    r.axisCount = 3; // a stick with a twist grip: no lRz
+    r.axes[0] = -32768;
+    r.axes[1] = 32767;
+    r.axes[2] = 0;
+    r.hatCount = 1;
+    r.hats[0] = kHatLeft;
+    r.buttonCount = 6;
+    r.buttons[5] = true;
+    const DIJOYSTATE2 s = JoyStateFromReading(r);
+    EXPECT_EQ(s.lX, 0);
+    EXPECT_EQ(s.lY, 65535);
+    EXPECT_EQ(s.lZ, 32767);
+    EXPECT_EQ(s.lRz, 32767);
+    EXPECT_EQ(s.lRx, 32767);
+    EXPECT_EQ(s.rglSlider[0], 32767);
+    EXPECT_EQ(s.rgdwPOV[0], 27000u);
+    EXPECT_EQ(s.rgdwPOV[1], 0xFFFFFFFFu);
+    EXPECT_EQ(s.rgbButtons[5], 0x80);
+    EXPECT_EQ(s.rgbButtons[4], 0);
+}
+
+// SDL's virtual controllers, attached and detached as a test needs them.
+class Joystick : public ::testing::Test {
+  protected:
+    std::vector<SDL_Joystick*> handles; // the test's own handles, to set values
+
+    void SetUp() override {
+        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+        for (int i = 0; i < SDL_NumJoysticks(); ++i)
+            if (!SDL_JoystickIsVirtual(i)) GTEST_SKIP() << "a real controller is attached";
+        g_JoyState = CentredJoyState();
+    }
+    void TearDown() override {
+        ReleaseJoystick();
+        for (SDL_Joystick* j : handles) SDL_JoystickClose(j);
+        for (int i = SDL_NumJoysticks() - 1; i >= 0; --i)
+            if (SDL_JoystickIsVirtual(i)) SDL_JoystickDetachVirtual(i);
+        SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+        g_JoyState = CentredJoyState();
+    }
+
+    SDL_Joystick* Attach(const char* name, int axes = 8, int buttons = 12, int hats = 2) {
+        SDL_VirtualJoystickDesc d = {};
+        d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        d.type = SDL_JOYSTICK_TYPE_FLIGHT_STICK;
+        d.naxes = Uint16(axes);
+        d.nbuttons = Uint16(buttons);
+        d.nhats = Uint16(hats);
+        d.name = name;
+        const int index = SDL_JoystickAttachVirtualEx(&d);
+        EXPECT_GE(index, 0) << SDL_GetError();
+        SDL_Joystick* j = SDL_JoystickOpen(index);
+        EXPECT_NE(j, nullptr) << SDL_GetError();
+        handles.push_back(j);
+        return j;
+    }
+    void Detach(SDL_Joystick* j) {
+        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+            if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(j)) {
+                ASSERT_EQ(SDL_JoystickDetachVirtual(i), 0);
+                return;
+            }
+        }
+        FAIL() << "controller not attached";
+    }
+    static std::string NameInUse() {
+        return g_pJoystick && g_pJoystick->controller ? g_pJoystick->controller->Name() : "";
+    }
+};
+
+TEST_F(Joystick, WithoutAControllerSetUpSucceedsAndThePollChangesNothing) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    EXPECT_EQ(g_pJoystick, nullptr);
+    g_JoyState.lX = 100;
+    PollJoystick();
+    EXPECT_EQ(g_JoyState.lX, 100);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(Joystick, FirstPollAcquiresTheSecondReadsEveryPartOfTheState) {
+    SDL_Joystick* j = Attach("Flight stick");
+    ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    ASSERT_NE(g_pJoystick, nullptr);
+    EXPECT_FALSE(g_pJoystick->acquired);
+    const int16_t axes[8] = {32767, -32768, 0, 16384, -16384, 100, 32767, -32768};
+    for (int i = 0; i < 8; ++i) SDL_JoystickSetVirtualAxis(j, i, axes[i]);
+    SDL_JoystickSetVirtualHat(j, 0, SDL_HAT_RIGHTUP);
+    SDL_JoystickSetVirtualButton(j, 7, SDL_PRESSED);
+    SDL_JoystickSetVirtualButton(j, 11, SDL_PRESSED);
+
+    PollJoystick(); // acquires; the state is not read in this turn
+    EXPECT_TRUE(g_pJoystick->acquired);
+    EXPECT_EQ(g_JoyState.lX, 32767);
+    EXPECT_EQ(g_JoyState.rgbButtons[7], 0);
+
+    PollJoystick();
+    EXPECT_EQ(g_JoyState.lX, 65535);
+    EXPECT_EQ(g_JoyState.lY, 0);
+    EXPECT_EQ(g_JoyState.lZ, 32767);
+    EXPECT_EQ(g_JoyState.lRz, 49151);
+    EXPECT_EQ(g_JoyState.lRx, 16383);
+    EXPECT_EQ(g_JoyState.lRy, 32867);
+    EXPECT_EQ(g_JoyState.rglSlider[0], 65535);
+    EXPECT_EQ(g_JoyState.rglSlider[1], 0);
+    EXPECT_EQ(g_JoyState.rgdwPOV[0], 4500u);
+    EXPECT_EQ(g_JoyState.rgdwPOV[1], 0xFFFFFFFFu);
+    EXPECT_EQ(g_JoyState.rgdwPOV[2], 0xFFFFFFFFu); // the stick has two hats
+    EXPECT_EQ(g_JoyState.rgbButtons[7], 0x80);
+    EXPECT_EQ(g_JoyState.rgbButtons[11], 0x80);
+    EXPECT_EQ(g_JoyState.rgbButtons[0], 0);
+    EXPECT_EQ(g_JoyState.rgbButtons[12], 0); // beyond its buttons
+
+    SDL_JoystickSetVirtualButton(j, 7, SDL_RELEASED);
+    SDL_JoystickSetVirtualAxis(j, 0, 0);
+    PollJoystick();
+    EXPECT_EQ(g_JoyState.rgbButtons[7], 0);
+    EXPECT_EQ(g_JoyState.lX, 32767);
+}
+
+TEST_F(Joystick, OfTwoControllersTheFirstIsUsed) {
+    Attach("First pad", 4, 8, 0);
+    Attach("Second pad", 6, 10, 1);
+    ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    EXPECT_EQ(NameInUse(), "First pad");
+}
+
+TEST_F(Joystick, WithoutAWindowTheDeviceIsKeptButNeverRead) {
+    SDL_Joystick* j = Attach("Pad");
+    testing::internal::CaptureStderr();
+    EXPECT_NE(SetupJoystick(nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot SetCooperativeLevel.\n");
+    ASSERT_NE(g_pJoystick, nullptr);
+    SDL_JoystickSetVirtualAxis(j, 0, 32767);
+    for (int turn = 0; turn < 3; ++turn) PollJoystick();
+    EXPECT_EQ(g_JoyState.lX, 32767);
+    EXPECT_FALSE(g_pJoystick->acquired);
+}
+
+TEST_F(Joystick, UnpluggedKeepsTheLastStateAndALaterControllerIsTakenUp) {
+    SDL_Joystick* first = Attach("Old pad");
+    ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    SDL_JoystickSetVirtualAxis(first, 0, 32767);
+    PollJoystick();
+    PollJoystick();
+    ASSERT_EQ(g_JoyState.lX, 65535);
+
+    Detach(first);
+    for (int turn = 0; turn < 3; ++turn) PollJoystick();
+    EXPECT_EQ(g_JoyState.lX, 65535); // the last state stays
+    EXPECT_EQ(NameInUse(), "Old pad");
+
+    SDL_Joystick* spare = Attach("Spare pad");
+    SDL_JoystickSetVirtualAxis(spare, 0, -32768);
+    PollJoystick(); // taken up, acquired on the next
+    EXPECT_EQ(NameInUse(), "Spare pad");
+    PollJoystick();
+    PollJoystick();
+    EXPECT_EQ(g_JoyState.lX, 0);
+}
+
+TEST_F(Joystick, AControllerPluggedInAfterStartIsTakenUpAndReleaseLetsItGo) {
+    ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    ASSERT_EQ(g_pJoystick, nullptr);
+    SDL_Joystick* j = Attach("Late pad");
+    SDL_JoystickSetVirtualAxis(j, 1, -32768);
+    PollJoystick();
+    EXPECT_EQ(NameInUse(), "Late pad");
+    for (int turn = 0; turn < 2; ++turn) PollJoystick();
+    EXPECT_EQ(g_JoyState.lY, 0);
+
+    ReleaseJoystick();
+    EXPECT_EQ(g_pJoystick, nullptr);
+    SDL_JoystickSetVirtualAxis(j, 1, 0);
+    PollJoystick(); // released: no poll, no taking up
+    EXPECT_EQ(g_pJoystick, nullptr);
+    EXPECT_EQ(g_JoyState.lY, 0);
+}
+
+TEST_F(Joystick, AxesAndButtonsReachTheCharacterAndTheViews) {
+    auto device = std::make_shared<RecordingDevice>();
+    g_pDevice = device;
+    g_pFont = device->CreateFontObject(18, "Times New Roman");
+    g_pFontBold = device->CreateFontObject(18, "Times New Roman Bold");
+    g_pEffect = device->CreateEffectFromFile("Duoscope.fx");
+    ResetSettings();
+    ResetScene();
+    SetTickCountForTests(1000);
+    UpdateFrame(); // start places, then Running
+    SceneObject& me = g_SceneObjects[g_nControlled];
+
+    SDL_Joystick* j = Attach("Gamepad");
+    ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
+    SDL_JoystickSetVirtualAxis(j, 0, 32767);  // turn right, full
+    SDL_JoystickSetVirtualAxis(j, 1, -32768); // forward, full
+    SDL_JoystickSetVirtualButton(j, 7, SDL_PRESSED);
+    for (int turn = 0; turn < 2; ++turn) {
+        PollJoystick();
+        UpdateFrame();
+    }
+    // The first turn only acquired: one turn of steering.
+    const float f = 1.0f / 32767.0f;
+    EXPECT_EQ(me.yaw, 32768.0f * f);
+    EXPECT_GT(me.position.z, -40.0f + 0.99f);
+    EXPECT_TRUE(g_bStandardView && g_bCamera2View);
+    EXPECT_EQ(device->Calls("Effect.SetTechnique").back().name, "StandardShading");
+
+    SDL_JoystickSetVirtualButton(j, 7, SDL_RELEASED);
+    SDL_JoystickSetVirtualButton(j, 6, SDL_PRESSED);
+    SDL_JoystickSetVirtualAxis(j, 0, 0);
+    SDL_JoystickSetVirtualAxis(j, 1, 0);
+    const float yaw = me.yaw;
+    const D3DXVECTOR3 at = me.position;
+    PollJoystick();
+    UpdateFrame();
+    EXPECT_EQ(me.yaw, yaw);
+    EXPECT_EQ(me.position.z, at.z);
+    EXPECT_TRUE(!g_bStandardView && !g_bWithZ);
+    EXPECT_EQ(device->Calls("Effect.SetTechnique").back().name, "Duoscope");
+
+    SetTickCountForTests(std::nullopt);
+    g_pFont.reset();
+    g_pFontBold.reset();
+    g_pEffect.reset();
+    g_pDevice.reset();
+}
+
+} // namespace
