@@ -7,13 +7,13 @@
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"
+#include "support/gl_scene.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 static void RunViewer(int frames) {
@@ -38,27 +38,14 @@ BENCHMARK(BM_Start300Frames)->Unit(benchmark::kMillisecond)->Iterations(3)->UseR
 static bool g_sceneUp = false;
 static void StartScene() {
     if (g_sceneUp) return;
-    std::filesystem::current_path(DUO_SOURCE_DIR "/data");
-    WNDCLASSEXA wc = {};
-    wc.cbSize = 48;
-    wc.lpfnWndProc = WindowProc;
-    wc.lpszClassName = g_szWindowClass;
-    RegisterClassExA(&wc);
-    g_bWindowed = true;
-    g_hWnd = CreateWindowExA(0, g_szWindowClass, g_szWindowClass, WS_OVERLAPPEDWINDOW, 0, 0, 640,
-                             480, nullptr, nullptr, nullptr, nullptr);
-    CreateDevice3D();
-    LoadResources();
-    PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-    PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
-    UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
-    UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (!StartGlScene()) std::abort();
+    PlaceStartScene();
     g_sceneUp = true;
 }
 
 // One running frame in process, per technique (0 DuoscopeWithZ, 1 Duoscope, 2 Standard).
 static void BM_RunningFrame(benchmark::State& state) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
     StartScene();
     g_bStandardView = state.range(0) == 2;
     g_bWithZ = state.range(0) == 0;
@@ -75,7 +62,6 @@ BENCHMARK(BM_RunningFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond
 // Posing a character again at the time it already shows: the track position and a zero-step
 // advance only.
 static void BM_UpdateModelAnimationUnchanged(benchmark::State& state) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
     StartScene();
     UpdateModelAnimation(1, 0.25f);
     for (auto _ : state) UpdateModelAnimation(1, 0.25f);
@@ -84,7 +70,6 @@ BENCHMARK(BM_UpdateModelAnimationUnchanged);
 
 // Posing at a new time every call: frame matrices and software skinning of the sailor.
 static void BM_UpdateModelAnimationChanging(benchmark::State& state) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
     StartScene();
     float t = 0.0f;
     for (auto _ : state) {
