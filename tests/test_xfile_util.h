@@ -19,17 +19,23 @@
 
 namespace xtest {
 
-inline std::string SharedFile(const char* name) { return std::string(DUO_SHARED_DIR) + "/xfiles/" + name; }
+inline std::string SharedFile(const char* name) {
+    return std::string(DUO_SHARED_DIR) + "/xfiles/" + name;
+}
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
-inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+inline std::vector<uint8_t> Bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 // Reads a text or binary image; on failure the error is returned through *error.
-inline bool Read(const std::vector<uint8_t>& bytes, xfile::Scene& scene, std::string* error = nullptr) {
+inline bool Read(const std::vector<uint8_t>& bytes, xfile::Scene& scene,
+                 std::string* error = nullptr) {
     std::string e;
     const bool ok = xfile::ReadScene(bytes, scene, e);
     if (error) *error = e;
@@ -54,7 +60,9 @@ struct BinaryWriter {
         out.assign(h.begin(), h.end());
     }
     void U16(uint16_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
-    void U32(uint32_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); }
+    void U32(uint32_t v) {
+        out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    }
     void Name(const std::string& s) {
         U16(1);
         U32(uint32_t(s.size()));
@@ -107,7 +115,8 @@ inline std::vector<uint8_t> Compress(const std::vector<uint8_t>& image, size_t b
     std::vector<uint8_t> out(image.begin(), image.begin() + 16);
     std::memcpy(out.data() + 8, image[8] == 'b' ? "bzip" : "tzip", 4);
     const uint32_t total = uint32_t(image.size());
-    out.insert(out.end(), {uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16), uint8_t(total >> 24)});
+    out.insert(out.end(),
+               {uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16), uint8_t(total >> 24)});
     for (size_t pos = 16; pos < image.size(); pos += blockSize) {
         const size_t n = std::min(blockSize, image.size() - pos);
         z_stream zs{};
@@ -123,7 +132,8 @@ inline std::vector<uint8_t> Compress(const std::vector<uint8_t>& image, size_t b
         packed.resize(zs.total_out);
         deflateEnd(&zs);
         const uint16_t plain = uint16_t(n), size = uint16_t(packed.size() + 2);
-        out.insert(out.end(), {uint8_t(plain), uint8_t(plain >> 8), uint8_t(size), uint8_t(size >> 8), 'C', 'K'});
+        out.insert(out.end(), {uint8_t(plain), uint8_t(plain >> 8), uint8_t(size),
+                               uint8_t(size >> 8), 'C', 'K'});
         out.insert(out.end(), packed.begin(), packed.end());
     }
     return out;
@@ -160,9 +170,10 @@ class TestAllocator : public ID3DXAllocateHierarchy {
         *out = f.release();
         return S_OK;
     }
-    HRESULT CreateMeshContainer(const char* name, const D3DXMESHDATA* data, const D3DXMATERIAL* materials,
-                                const D3DXEFFECTINSTANCE*, DWORD numMaterials, const DWORD* adjacency,
-                                const SkinInfoPtr& skin, D3DXMESHCONTAINER** out) override {
+    HRESULT CreateMeshContainer(const char* name, const D3DXMESHDATA* data,
+                                const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE*,
+                                DWORD numMaterials, const DWORD* adjacency, const SkinInfoPtr& skin,
+                                D3DXMESHCONTAINER** out) override {
         calls.push_back(std::string("M ") + (name ? name : "<null>"));
         if (int(calls.size()) == failAt) return E_FAIL;
         auto c = std::make_unique<TestContainer>();

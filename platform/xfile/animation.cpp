@@ -63,7 +63,9 @@ void Slerp(const float* a, const float* b, float f, float* out) {
 // .x rotation keys are stored w, x, y, z, and as the conjugate of the quaternion that
 // D3DXMatrixRotationQuaternion turns into the frame's rotation (checked against exported
 // files whose bind pose repeats each frame's own matrix).
-D3DXQUATERNION FromFileQuaternion(const float wxyz[4]) { return {-wxyz[1], -wxyz[2], -wxyz[3], wxyz[0]}; }
+D3DXQUATERNION FromFileQuaternion(const float wxyz[4]) {
+    return {-wxyz[1], -wxyz[2], -wxyz[3], wxyz[0]};
+}
 
 // D3DXMatrixRotationQuaternion: row-vector convention.
 D3DXMATRIX RotationMatrix(const D3DXQUATERNION& q) {

@@ -70,16 +70,20 @@ class HierarchyBuilder {
         const std::vector<uint32_t> adjacency = mesh->GenerateAdjacency();
         std::vector<D3DXMATERIAL> materials;
         for (const xfile::Material& mat : m.materials)
-            materials.push_back({xfile::ToD3DMaterial(mat), mat.hasTexture ? mat.texture.c_str() : nullptr});
-        std::vector<D3DXEFFECTINSTANCE> effects(materials.size(), D3DXEFFECTINSTANCE{nullptr, 0, nullptr});
+            materials.push_back(
+                {xfile::ToD3DMaterial(mat), mat.hasTexture ? mat.texture.c_str() : nullptr});
+        std::vector<D3DXEFFECTINSTANCE> effects(materials.size(),
+                                                D3DXEFFECTINSTANCE{nullptr, 0, nullptr});
         SkinInfoPtr skin;
-        if (!m.bones.empty()) skin = std::make_shared<ID3DXSkinInfo>(DWORD(m.vertices.size()), m.bones);
+        if (!m.bones.empty())
+            skin = std::make_shared<ID3DXSkinInfo>(DWORD(m.vertices.size()), m.bones);
         const D3DXMESHDATA data{D3DXMESHTYPE_MESH, mesh};
         D3DXMESHCONTAINER* container = nullptr;
         const HRESULT hr = allocator_->CreateMeshContainer(
-            m.named ? m.name.c_str() : nullptr, &data, materials.empty() ? nullptr : materials.data(),
-            effects.empty() ? nullptr : effects.data(), DWORD(materials.size()), adjacency.data(), skin,
-            &container);
+            m.named ? m.name.c_str() : nullptr, &data,
+            materials.empty() ? nullptr : materials.data(),
+            effects.empty() ? nullptr : effects.data(), DWORD(materials.size()), adjacency.data(),
+            skin, &container);
         if (FAILED(hr)) return Fail("the allocator refused mesh '" + m.name + "'");
         if (container) {
             container->pNextMeshContainer = nullptr;
@@ -109,9 +113,9 @@ std::unordered_map<std::string, D3DXFRAME*> FramesByName(D3DXFRAME* root) {
     return byName;
 }
 
-HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size,
-                      IDirect3DDevice9* device, ID3DXAllocateHierarchy* allocator,
-                      D3DXFRAME** rootFrame, AnimControllerPtr* animController) {
+HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size, IDirect3DDevice9* device,
+                      ID3DXAllocateHierarchy* allocator, D3DXFRAME** rootFrame,
+                      AnimControllerPtr* animController) {
     const std::string name = fileName ? fileName : "(memory)";
     if (!allocator || !rootFrame) {
         xfile::ReportError(name + ": no allocator or no place for the root frame");
@@ -149,8 +153,8 @@ HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size,
 } // namespace
 
 HRESULT D3DXLoadMeshHierarchyFromXA(const char* fileName, DWORD, IDirect3DDevice9* device,
-                                    ID3DXAllocateHierarchy* allocator, void*,
-                                    D3DXFRAME** rootFrame, AnimControllerPtr* animController) {
+                                    ID3DXAllocateHierarchy* allocator, void*, D3DXFRAME** rootFrame,
+                                    AnimControllerPtr* animController) {
     if (!fileName) {
         xfile::ReportError("(null): no file name");
         return E_FAIL;

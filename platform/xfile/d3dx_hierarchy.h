@@ -72,15 +72,14 @@ class ID3DXAllocateHierarchy {
 // for a mesh without SkinWeights. animController (may be null) receives a controller bound to
 // the frames by name, or null when the file has no AnimationSet. userDataLoader is unused.
 // On failure everything made is destroyed through the allocator and E_FAIL is returned.
-HRESULT D3DXLoadMeshHierarchyFromXA(const char* fileName, DWORD options,
-                                    IDirect3DDevice9* device, ID3DXAllocateHierarchy* allocator,
-                                    void* userDataLoader, D3DXFRAME** rootFrame,
-                                    AnimControllerPtr* animController);
+HRESULT D3DXLoadMeshHierarchyFromXA(const char* fileName, DWORD options, IDirect3DDevice9* device,
+                                    ID3DXAllocateHierarchy* allocator, void* userDataLoader,
+                                    D3DXFRAME** rootFrame, AnimControllerPtr* animController);
 // The same from a file image in memory (refusals name the file "(memory)").
 HRESULT D3DXLoadMeshHierarchyFromXInMemory(const void* data, DWORD size, DWORD options,
                                            IDirect3DDevice9* device,
-                                           ID3DXAllocateHierarchy* allocator,
-                                           void* userDataLoader, D3DXFRAME** rootFrame,
+                                           ID3DXAllocateHierarchy* allocator, void* userDataLoader,
+                                           D3DXFRAME** rootFrame,
                                            AnimControllerPtr* animController);
 
 // Frees root, its siblings and all children, with their mesh containers, through the

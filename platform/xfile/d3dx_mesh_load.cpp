@@ -17,7 +17,8 @@ struct Placement {
 };
 
 // Every mesh with its frame's combined transform, in file order (nesting is bounded).
-void Collect(const Scene& scene, uint32_t frame, const D3DXMATRIX& parent, std::vector<Placement>& out) {
+void Collect(const Scene& scene, uint32_t frame, const D3DXMATRIX& parent,
+             std::vector<Placement>& out) {
     D3DXMATRIX combined;
     MultiplyMatrices(&combined, scene.frames[frame].transform, parent);
     for (const xfile::FrameItem& item : scene.frames[frame].items) {
@@ -31,7 +32,8 @@ void Collect(const Scene& scene, uint32_t frame, const D3DXMATRIX& parent, std::
 void TransformVertex(MeshVertex& v, const D3DXMATRIX& m) {
     float p[3], n[3];
     for (int c = 0; c < 3; ++c) {
-        p[c] = v.position[0] * m.m[0][c] + v.position[1] * m.m[1][c] + v.position[2] * m.m[2][c] + m.m[3][c];
+        p[c] = v.position[0] * m.m[0][c] + v.position[1] * m.m[1][c] + v.position[2] * m.m[2][c] +
+               m.m[3][c];
         n[c] = v.normal[0] * m.m[0][c] + v.normal[1] * m.m[1][c] + v.normal[2] * m.m[2][c];
     }
     const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
@@ -91,7 +93,9 @@ HRESULT LoadMerged(const char* fileName, const void* data, DWORD size, IDirect3D
     if (adjacency) {
         const std::vector<uint32_t> adj = merged->GenerateAdjacency();
         D3DXCreateBuffer(DWORD(adj.size() * sizeof(uint32_t)), adjacency);
-        if (!adj.empty()) std::memcpy((*adjacency)->GetBufferPointer(), adj.data(), adj.size() * sizeof(uint32_t));
+        if (!adj.empty())
+            std::memcpy((*adjacency)->GetBufferPointer(), adj.data(),
+                        adj.size() * sizeof(uint32_t));
     }
     if (materials) {
         // The records first, then the texture names they point at, in the same buffer.
@@ -135,7 +139,8 @@ HRESULT D3DXLoadMeshFromXA(const char* fileName, DWORD, IDirect3DDevice9* device
         xfile::ReportError("(null): no file name");
         return E_FAIL;
     }
-    return LoadMerged(fileName, nullptr, 0, device, adjacency, materials, effectInstances, numMaterials, mesh);
+    return LoadMerged(fileName, nullptr, 0, device, adjacency, materials, effectInstances,
+                      numMaterials, mesh);
 }
 
 HRESULT D3DXLoadMeshFromXInMemory(const void* data, DWORD size, DWORD, IDirect3DDevice9* device,
@@ -145,5 +150,6 @@ HRESULT D3DXLoadMeshFromXInMemory(const void* data, DWORD size, DWORD, IDirect3D
         xfile::ReportError("(memory): no data");
         return E_FAIL;
     }
-    return LoadMerged(nullptr, data, size, device, adjacency, materials, effectInstances, numMaterials, mesh);
+    return LoadMerged(nullptr, data, size, device, adjacency, materials, effectInstances,
+                      numMaterials, mesh);
 }

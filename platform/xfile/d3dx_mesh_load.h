@@ -18,7 +18,9 @@ struct D3DXEFFECTINSTANCE {
 // A block of bytes handed out by the loaders (adjacency, materials, effect instances).
 class ID3DXBuffer {
   public:
-    explicit ID3DXBuffer(size_t bytes) : storage_((bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)), size_(bytes) {}
+    explicit ID3DXBuffer(size_t bytes)
+        : storage_((bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)),
+          size_(bytes) {}
     void* GetBufferPointer() { return storage_.data(); }
     const void* GetBufferPointer() const { return storage_.data(); }
     DWORD GetBufferSize() const { return DWORD(size_); }

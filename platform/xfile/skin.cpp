@@ -60,7 +60,8 @@ HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* boneTransforms,
                                          const D3DXMATRIX* boneInvTransposeTransforms,
                                          const MeshVertex* source, MeshVertex* destination) const {
     if (!source || !destination || (!boneTransforms && !names_.empty())) return E_FAIL;
-    const D3DXMATRIX* normalTransforms = boneInvTransposeTransforms ? boneInvTransposeTransforms : boneTransforms;
+    const D3DXMATRIX* normalTransforms =
+        boneInvTransposeTransforms ? boneInvTransposeTransforms : boneTransforms;
     for (DWORD v = 0; v < numVertices_; ++v) {
         const MeshVertex& s = source[v];
         MeshVertex& d = destination[v];
@@ -73,8 +74,10 @@ HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* boneTransforms,
             const auto& m = boneTransforms[influences_[i].bone].m;
             const auto& nm = normalTransforms[influences_[i].bone].m;
             for (int c = 0; c < 3; ++c) {
-                p[c] += w * (s.position[0] * m[0][c] + s.position[1] * m[1][c] + s.position[2] * m[2][c] + m[3][c]);
-                n[c] += w * (s.normal[0] * nm[0][c] + s.normal[1] * nm[1][c] + s.normal[2] * nm[2][c]);
+                p[c] += w * (s.position[0] * m[0][c] + s.position[1] * m[1][c] +
+                             s.position[2] * m[2][c] + m[3][c]);
+                n[c] +=
+                    w * (s.normal[0] * nm[0][c] + s.normal[1] * nm[1][c] + s.normal[2] * nm[2][c]);
             }
         }
         const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);

@@ -39,8 +39,9 @@ bool InflateBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, std::
     // header out, so both are accepted at the end.
     const uint32_t total = ReadU32(in.data());
     if (total > kMaxDecompressedBytes)
-        return Fail(0, "declares " + std::to_string(total) + " bytes uncompressed, more than the " +
-                           std::to_string(kMaxDecompressedBytes >> 20) + " MiB accepted",
+        return Fail(0,
+                    "declares " + std::to_string(total) + " bytes uncompressed, more than the " +
+                        std::to_string(kMaxDecompressedBytes >> 20) + " MiB accepted",
                     error);
     InflateStream stream;
     if (!stream.ok) return Fail(0, "zlib could not start", error);
@@ -52,12 +53,18 @@ bool InflateBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, std::
         const uint16_t plainSize = ReadU16(in.data() + pos);
         const uint16_t packedSize = ReadU16(in.data() + pos + 2);
         if (packedSize < 2 || packedSize > in.size() - pos - 4)
-            return Fail(pos, "block of " + std::to_string(packedSize) + " compressed bytes runs past the end", error);
-        if (in[pos + 4] != 'C' || in[pos + 5] != 'K') return Fail(pos, "block lacks its 'CK' mark", error);
+            return Fail(pos,
+                        "block of " + std::to_string(packedSize) +
+                            " compressed bytes runs past the end",
+                        error);
+        if (in[pos + 4] != 'C' || in[pos + 5] != 'K')
+            return Fail(pos, "block lacks its 'CK' mark", error);
         if (plainSize == 0) return Fail(pos, "empty block", error);
         const size_t produced = out.size() - start;
         if (produced + plainSize > total)
-            return Fail(pos, "blocks inflate to more than the declared " + std::to_string(total) + " bytes", error);
+            return Fail(
+                pos, "blocks inflate to more than the declared " + std::to_string(total) + " bytes",
+                error);
 
         inflateReset(&zs);
         if (produced > 0) {
@@ -74,16 +81,28 @@ bool InflateBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, std::
         const int r = inflate(&zs, Z_FINISH);
         if (r != Z_STREAM_END) {
             if (zs.avail_out == 0 && (r == Z_BUF_ERROR || r == Z_OK))
-                return Fail(pos, "block inflates to more than its declared " + std::to_string(plainSize) + " bytes", error);
-            return Fail(pos, std::string("block is not valid deflate data") + (zs.msg ? std::string(" (") + zs.msg + ")" : ""), error);
+                return Fail(pos,
+                            "block inflates to more than its declared " +
+                                std::to_string(plainSize) + " bytes",
+                            error);
+            return Fail(pos,
+                        std::string("block is not valid deflate data") +
+                            (zs.msg ? std::string(" (") + zs.msg + ")" : ""),
+                        error);
         }
         if (zs.avail_out != 0)
-            return Fail(pos, "block inflates to " + std::to_string(plainSize - zs.avail_out) + " bytes, not the declared " + std::to_string(plainSize), error);
+            return Fail(pos,
+                        "block inflates to " + std::to_string(plainSize - zs.avail_out) +
+                            " bytes, not the declared " + std::to_string(plainSize),
+                        error);
         pos += 4 + size_t(packedSize);
     }
     const size_t produced = out.size() - start;
     if (produced != total && produced + kHeaderBytes != total)
-        return Fail(pos, "blocks inflate to " + std::to_string(produced) + " bytes, the header declares " + std::to_string(total), error);
+        return Fail(pos,
+                    "blocks inflate to " + std::to_string(produced) +
+                        " bytes, the header declares " + std::to_string(total),
+                    error);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/xfile/xlex.h"
 
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -28,17 +29,19 @@ enum : uint16_t {
     kArray = 52,
 };
 
-bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Bytes that end a word: white space and the punctuation of the format.
+constexpr auto kDelimiters = [] {
+    std::array<bool, 256> table{};
+    for (char c : std::string_view(" \t\r\n\v\f{};,\"<>[]()#")) table[uint8_t(c)] = true;
+    return table;
+}();
 
 bool IsDelimiter(uint8_t c) {
-    switch (c) {
-    case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
-    case '{': case '}': case ';': case ',': case '"': case '<': case '>':
-    case '[': case ']': case '(': case ')': case '#':
-        return true;
-    default:
-        return false;
-    }
+    return kDelimiters[c];
 }
 
 // A text number: a non-negative integer that fits 32 bits stays exact (DWORD members, which
@@ -81,8 +84,7 @@ std::string PlaceName(bool binary, bool compressed, uint32_t where) {
 
 Lexer::Lexer(std::span<const uint8_t> data, bool binary, bool compressed, int floatBytes,
              uint32_t base)
-    : data_(data), binary_(binary), compressed_(compressed), floatBytes_(floatBytes),
-      base_(base) {}
+    : data_(data), binary_(binary), compressed_(compressed), floatBytes_(floatBytes), base_(base) {}
 
 bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) const {
     error = Place(where) + ": " + reason;
@@ -118,10 +120,27 @@ bool Lexer::NextText(Token& t, std::string& error) {
     t.where = line_;
     const uint8_t c = d[pos_];
     switch (c) {
-    case '{': t.kind = Tok::LBrace; ++pos_; return true;
-    case '}': t.kind = Tok::RBrace; ++pos_; return true;
-    case ';': case ',': t.kind = Tok::Separator; ++pos_; return true;
-    case '[': case ']': case '(': case ')': case '>': t.kind = Tok::Other; ++pos_; return true;
+    case '{':
+        t.kind = Tok::LBrace;
+        ++pos_;
+        return true;
+    case '}':
+        t.kind = Tok::RBrace;
+        ++pos_;
+        return true;
+    case ';':
+    case ',':
+        t.kind = Tok::Separator;
+        ++pos_;
+        return true;
+    case '[':
+    case ']':
+    case '(':
+    case ')':
+    case '>':
+        t.kind = Tok::Other;
+        ++pos_;
+        return true;
     case '<': {
         size_t end = pos_ + 1;
         while (end < n && d[end] != '>' && d[end] != '\n') ++end;
@@ -146,7 +165,8 @@ bool Lexer::NextText(Token& t, std::string& error) {
         break;
     }
     const size_t start = pos_;
-    while (pos_ < n && !IsDelimiter(d[pos_]) && !(d[pos_] == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
+    while (pos_ < n && !IsDelimiter(d[pos_]) &&
+           !(d[pos_] == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
         if (d[pos_] < 0x20 || d[pos_] == 0x7f) {
             char msg[48];
             std::snprintf(msg, sizeof msg, "unexpected byte 0x%02x", d[pos_]);
@@ -185,7 +205,10 @@ bool Lexer::NextBinary(Token& t, std::string& error) {
         if (!need(4)) return Fail(t.where, "truncated name or string length", error);
         const uint32_t len = ReadU32(d + pos_);
         pos_ += 4;
-        if (!need(len)) return Fail(t.where, "name or string of " + std::to_string(len) + " bytes runs past the end", error);
+        if (!need(len))
+            return Fail(t.where,
+                        "name or string of " + std::to_string(len) + " bytes runs past the end",
+                        error);
         t.kind = code == kName ? Tok::Name : Tok::String;
         t.text = std::string_view(reinterpret_cast<const char*>(d + pos_), len);
         pos_ += len;
@@ -215,18 +238,27 @@ bool Lexer::NextBinary(Token& t, std::string& error) {
         pos_ += 4;
         const size_t size = code == kIntegerList ? 4 : size_t(floatBytes_);
         if (count > (n - pos_) / size)
-            return Fail(t.where, "list of " + std::to_string(count) + " values runs past the end", error);
+            return Fail(t.where, "list of " + std::to_string(count) + " values runs past the end",
+                        error);
         t.kind = code == kIntegerList ? Tok::IntList : Tok::FloatList;
         t.list = d + pos_;
         t.count = count;
         pos_ += size_t(count) * size;
         return true;
     }
-    case kOBrace: t.kind = Tok::LBrace; return true;
-    case kCBrace: t.kind = Tok::RBrace; return true;
+    case kOBrace:
+        t.kind = Tok::LBrace;
+        return true;
+    case kCBrace:
+        t.kind = Tok::RBrace;
+        return true;
     case kComma:
-    case kSemicolon: t.kind = Tok::Separator; return true;
-    case kTemplate: t.kind = Tok::Template; return true;
+    case kSemicolon:
+        t.kind = Tok::Separator;
+        return true;
+    case kTemplate:
+        t.kind = Tok::Template;
+        return true;
     default:
         if ((code >= kOParen && code <= kDot) || (code >= kWord && code <= kArray)) {
             t.kind = Tok::Other;

@@ -62,10 +62,11 @@ class Lexer {
     uint32_t base_;
 };
 
-inline uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t ReadU16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t ReadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 // Narrows a number to float; false when it is not finite or beyond float range.

@@ -51,8 +51,8 @@ bool ReadFaces(BuildContext& ctx, const DataObject& o, Reader& r, uint32_t verti
             uint32_t index;
             if (!r.U32(index)) return false;
             if (index >= vertices)
-                return ctx.Fail(o, "face " + std::to_string(f) + " names index " + std::to_string(index) +
-                                       " of " + std::to_string(vertices));
+                return ctx.Fail(o, "face " + std::to_string(f) + " names index " +
+                                       std::to_string(index) + " of " + std::to_string(vertices));
             faces.corners.push_back(index);
         }
         faces.start.push_back(uint32_t(faces.corners.size()));
@@ -72,7 +72,8 @@ bool ReadMaterial(BuildContext& ctx, const DataObject& o, Material& m) {
         Reader tr(ctx, *t);
         if (!tr.Str(m.texture)) return false;
         if (m.texture.size() > kMaxTextureName)
-            return ctx.Fail(*t, "texture name longer than " + std::to_string(kMaxTextureName) + " bytes");
+            return ctx.Fail(*t, "texture name longer than " + std::to_string(kMaxTextureName) +
+                                    " bytes");
         m.hasTexture = true;
     }
     return ctx.Charge(o, sizeof(Material) + m.texture.size());
@@ -83,7 +84,8 @@ struct MeshParts {
     Faces faces;
     bool haveNormals = false;
     std::vector<float> normals;
-    Faces normalFaces; // empty corners: normals indexed like positions
+    Faces normalFaces;
+    bool normalsPerVertex = false; // no face list: normal i belongs to vertex i
     bool haveTexCoords = false;
     std::vector<uint32_t> colors;
     bool haveColors = false;
@@ -126,12 +128,18 @@ class MeshBuilder {
             const DataObject& child = ctx_.doc.objects[c];
             if (child.isReference) continue;
             bool ok = true;
-            if (TypeIs(child, "MeshNormals") && !p_.haveNormals) ok = Normals(child);
-            else if (TypeIs(child, "MeshTextureCoords") && !p_.haveTexCoords) ok = TexCoords(child);
-            else if (TypeIs(child, "MeshVertexColors") && !p_.haveColors) ok = Colors(child);
-            else if (TypeIs(child, "MeshMaterialList") && !p_.haveMaterials) ok = Materials(child);
-            else if (TypeIs(child, "DeclData") && !p_.haveDecl) ok = Decl(child);
-            else if (TypeIs(child, "SkinWeights")) ok = Skin(child);
+            if (TypeIs(child, "MeshNormals") && !p_.haveNormals)
+                ok = Normals(child);
+            else if (TypeIs(child, "MeshTextureCoords") && !p_.haveTexCoords)
+                ok = TexCoords(child);
+            else if (TypeIs(child, "MeshVertexColors") && !p_.haveColors)
+                ok = Colors(child);
+            else if (TypeIs(child, "MeshMaterialList") && !p_.haveMaterials)
+                ok = Materials(child);
+            else if (TypeIs(child, "DeclData") && !p_.haveDecl)
+                ok = Decl(child);
+            else if (TypeIs(child, "SkinWeights"))
+                ok = Skin(child);
             if (!ok) return false;
         }
         Split();
@@ -149,14 +157,17 @@ class MeshBuilder {
         if (!r.Floats(p_.normals.data(), size_t(n) * 3)) return false;
         if (!ReadFaces(ctx_, o, r, n, p_.normalFaces)) return false;
         if (p_.normalFaces.Count() == 0 && n == m_.fileVertices) {
+            p_.normalsPerVertex = true;
             // No face list: one normal per vertex.
         } else if (p_.normalFaces.Count() != p_.faces.Count()) {
-            return ctx_.Fail(o, "gives " + std::to_string(p_.normalFaces.Count()) + " faces, the mesh has " +
-                                    std::to_string(p_.faces.Count()));
+            return ctx_.Fail(o, "gives " + std::to_string(p_.normalFaces.Count()) +
+                                    " faces, the mesh has " + std::to_string(p_.faces.Count()));
         } else {
             for (uint32_t f = 0; f < p_.faces.Count(); ++f)
-                if (p_.normalFaces.start[f + 1] - p_.normalFaces.start[f] != p_.faces.start[f + 1] - p_.faces.start[f])
-                    return ctx_.Fail(o, "face " + std::to_string(f) + " has another corner count than the mesh face");
+                if (p_.normalFaces.start[f + 1] - p_.normalFaces.start[f] !=
+                    p_.faces.start[f + 1] - p_.faces.start[f])
+                    return ctx_.Fail(o, "face " + std::to_string(f) +
+                                            " has another corner count than the mesh face");
         }
         p_.haveNormals = true;
         m_.declaration.hasNormal = true;
@@ -168,7 +179,8 @@ class MeshBuilder {
         uint32_t n;
         if (!r.Count(n, 2, "coordinate count")) return false;
         if (n != m_.fileVertices)
-            return ctx_.Fail(o, "gives " + std::to_string(n) + " coordinates for " + std::to_string(m_.fileVertices) + " vertices");
+            return ctx_.Fail(o, "gives " + std::to_string(n) + " coordinates for " +
+                                    std::to_string(m_.fileVertices) + " vertices");
         for (MeshVertex& v : m_.vertices)
             if (!r.Floats(v.texcoord, 2)) return false;
         p_.haveTexCoords = true;
@@ -185,7 +197,8 @@ class MeshBuilder {
             float rgba[4];
             if (!r.U32(index) || !r.Floats(rgba, 4)) return false;
             if (index >= m_.fileVertices)
-                return ctx_.Fail(o, "colour " + std::to_string(i) + " names vertex " + std::to_string(index) + " of " +
+                return ctx_.Fail(o, "colour " + std::to_string(i) + " names vertex " +
+                                        std::to_string(index) + " of " +
                                         std::to_string(m_.fileVertices));
             m_.vertices[index].color = ColorFromRGBA(rgba);
         }
@@ -202,7 +215,8 @@ class MeshBuilder {
         for (uint32_t& i : index) {
             if (!r.U32(i)) return false;
             if (count > 0 && i >= count)
-                return ctx_.Fail(o, "face material " + std::to_string(i) + " of " + std::to_string(count) + " materials");
+                return ctx_.Fail(o, "face material " + std::to_string(i) + " of " +
+                                        std::to_string(count) + " materials");
         }
         for (uint32_t c : o.children) {
             const DataObject& child = ctx_.doc.objects[c];
@@ -212,11 +226,13 @@ class MeshBuilder {
             if (mat && !ReadMaterial(ctx_, *mat, m_.materials.emplace_back())) return false;
         }
         if (m_.materials.size() != count)
-            return ctx_.Fail(o, "declares " + std::to_string(count) + " materials and holds " + std::to_string(m_.materials.size()));
+            return ctx_.Fail(o, "declares " + std::to_string(count) + " materials and holds " +
+                                    std::to_string(m_.materials.size()));
         // A list shorter than the faces repeats its last entry.
         p_.faceMaterial.assign(p_.faces.Count(), 0);
         if (count > 0 && n > 0)
-            for (uint32_t f = 0; f < p_.faces.Count(); ++f) p_.faceMaterial[f] = index[std::min(f, n - 1)];
+            for (uint32_t f = 0; f < p_.faces.Count(); ++f)
+                p_.faceMaterial[f] = index[std::min(f, n - 1)];
         p_.haveMaterials = true;
         return true;
     }
@@ -228,8 +244,11 @@ class MeshBuilder {
         uint64_t stride = 0;
         for (uint32_t e = 0; e < ne; ++e) {
             DeclElement& el = m_.declElements.emplace_back();
-            if (!r.U32(el.type) || !r.U32(el.method) || !r.U32(el.usage) || !r.U32(el.usageIndex)) return false;
-            if (el.type > kUnused) return ctx_.Fail(o, "element " + std::to_string(e) + " has unknown type " + std::to_string(el.type));
+            if (!r.U32(el.type) || !r.U32(el.method) || !r.U32(el.usage) || !r.U32(el.usageIndex))
+                return false;
+            if (el.type > kUnused)
+                return ctx_.Fail(o, "element " + std::to_string(e) + " has unknown type " +
+                                        std::to_string(el.type));
             stride += ElementDwords(el.type);
         }
         if (!r.Count(nd, 1, "data count")) return false;
@@ -245,12 +264,15 @@ class MeshBuilder {
         for (const DeclElement& el : m_.declElements) {
             const bool normal = el.usage == kUsageNormal && el.type == kFloat3 && !p_.haveNormals;
             const bool tex = el.usage == kUsageTexCoord && el.usageIndex == 0 && el.type == kFloat2;
-            const bool color = el.usage == kUsageColor && el.usageIndex == 0 && el.type == kD3DColor;
+            const bool color =
+                el.usage == kUsageColor && el.usageIndex == 0 && el.type == kD3DColor;
             for (uint32_t v = 0; v < m_.fileVertices && (normal || tex || color); ++v) {
                 const uint32_t* w = &data[size_t(v) * stride + offset];
                 MeshVertex& mv = m_.vertices[v];
-                if (normal) for (int i = 0; i < 3; ++i) mv.normal[i] = FloatBits(w[i]);
-                if (tex) for (int i = 0; i < 2; ++i) mv.texcoord[i] = FloatBits(w[i]);
+                if (normal)
+                    for (int i = 0; i < 3; ++i) mv.normal[i] = FloatBits(w[i]);
+                if (tex)
+                    for (int i = 0; i < 2; ++i) mv.texcoord[i] = FloatBits(w[i]);
                 if (color) mv.color = w[0];
             }
             m_.declaration.hasNormal |= normal;
@@ -272,7 +294,8 @@ class MeshBuilder {
         for (uint32_t& v : s.vertices) {
             if (!r.U32(v)) return false;
             if (v >= m_.fileVertices)
-                return ctx_.Fail(o, "weights vertex " + std::to_string(v) + " of " + std::to_string(m_.fileVertices));
+                return ctx_.Fail(o, "weights vertex " + std::to_string(v) + " of " +
+                                        std::to_string(m_.fileVertices));
         }
         if (!r.Floats(s.weights.data(), n) || !r.Floats(&s.offset.m[0][0], 16)) return false;
         p_.skins.push_back(std::move(s));
@@ -285,8 +308,9 @@ class MeshBuilder {
         corner_ = p_.faces.corners;
         if (!p_.haveNormals) return;
         const std::vector<float>& nrm = p_.normals;
-        if (p_.normalFaces.corners.empty()) {
-            for (uint32_t v = 0; v < m_.fileVertices; ++v) std::copy_n(&nrm[size_t(v) * 3], 3, m_.vertices[v].normal);
+        if (p_.normalsPerVertex) {
+            for (uint32_t v = 0; v < m_.fileVertices; ++v)
+                std::copy_n(&nrm[size_t(v) * 3], 3, m_.vertices[v].normal);
             return;
         }
         std::vector<uint32_t> assigned(m_.fileVertices, UINT32_MAX);
@@ -299,7 +323,8 @@ class MeshBuilder {
                 std::copy_n(&nrm[size_t(n) * 3], 3, m_.vertices[p].normal);
                 continue;
             }
-            if (assigned[p] == n || std::equal(&nrm[size_t(n) * 3], &nrm[size_t(n) * 3 + 3], m_.vertices[p].normal))
+            if (assigned[p] == n ||
+                std::equal(&nrm[size_t(n) * 3], &nrm[size_t(n) * 3 + 3], m_.vertices[p].normal))
                 continue;
             const uint64_t key = (uint64_t(p) << 32) | n;
             auto [it, fresh] = copies.try_emplace(key, uint32_t(m_.vertices.size()));

@@ -22,28 +22,24 @@ class Parser {
         for (;;) {
             if (!Take(t)) return false;
             switch (t.kind) {
-            case Tok::End: return true;
-            case Tok::Separator: continue;
+            case Tok::End:
+                return true;
+            case Tok::Separator:
+                continue;
             case Tok::Template:
                 if (!SkipTemplate(t)) return false;
                 continue;
             case Tok::Name:
                 if (!ParseObject(t, 1, true, kNone)) return false;
                 continue;
-            default: return Fail(t.where, "expected a template or a data object");
+            default:
+                return Fail(t.where, "expected a template or a data object");
             }
         }
     }
 
   private:
-    bool Take(Token& t) {
-        if (hasPeek_) {
-            t = peek_;
-            hasPeek_ = false;
-            return true;
-        }
-        return lex_.Next(t, error_);
-    }
+    bool Take(Token& t) { return lex_.Next(t, error_); }
 
     bool Fail(uint32_t where, const std::string& reason) {
         error_ = lex_.Place(where) + ": " + reason;
@@ -60,7 +56,8 @@ class Parser {
         for (;;) {
             if (!Take(t)) return false;
             if (t.kind == Tok::RBrace) return true;
-            if (t.kind == Tok::End) return Fail(keyword.where, "template " + name + " is not closed");
+            if (t.kind == Tok::End)
+                return Fail(keyword.where, "template " + name + " is not closed");
             if (t.kind == Tok::LBrace || t.kind == Tok::Template)
                 return Fail(t.where, "unexpected token inside template " + name);
         }
@@ -80,7 +77,8 @@ class Parser {
     bool ParseObject(const Token& typeTok, int depth, bool keep, uint32_t parent) {
         const std::string_view type = typeTok.text;
         if (depth > kMaxDepth)
-            return Fail(typeTok.where, "objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
+            return Fail(typeTok.where,
+                        "objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
         Token t;
         if (!Take(t)) return false;
         std::string_view name;
@@ -88,7 +86,8 @@ class Parser {
             name = t.text;
             if (!Take(t)) return false;
         }
-        if (t.kind != Tok::LBrace) return Fail(t.where, "expected '{' after '" + std::string(type) + "'");
+        if (t.kind != Tok::LBrace)
+            return Fail(t.where, "expected '{' after '" + std::string(type) + "'");
         keep = keep && (!keep_ || keep_(type));
         uint32_t self = kNone;
         if (keep) {
@@ -101,11 +100,14 @@ class Parser {
         for (;;) {
             if (!Take(t)) return false;
             switch (t.kind) {
-            case Tok::RBrace: return true;
+            case Tok::RBrace:
+                return true;
             case Tok::End:
-                return Fail(typeTok.where, "'" + std::string(type) + "' is not closed before the end of the file");
+                return Fail(typeTok.where,
+                            "'" + std::string(type) + "' is not closed before the end of the file");
             case Tok::Separator:
-            case Tok::Guid: continue;
+            case Tok::Guid:
+                continue;
             case Tok::Number:
                 if (keep) doc_.objects[self].values.push_back(t.number);
                 continue;
@@ -131,7 +133,8 @@ class Parser {
             case Tok::LBrace:
                 if (!ParseReference(keep ? self : kNone, keep)) return false;
                 continue;
-            default: return Fail(t.where, "unexpected token inside '" + std::string(type) + "'");
+            default:
+                return Fail(t.where, "unexpected token inside '" + std::string(type) + "'");
             }
         }
     }
@@ -185,7 +188,8 @@ class Parser {
                 std::memcpy(&f, &bits, 4);
                 d = f;
             }
-            if (!ToFiniteFloat(d, v.f)) return Fail(t.where, "float list holds a value that is not a finite float");
+            if (!ToFiniteFloat(d, v.f))
+                return Fail(t.where, "float list holds a value that is not a finite float");
             o.values.push_back(v);
         }
         return true;
@@ -195,13 +199,13 @@ class Parser {
     KeepType keep_;
     Document& doc_;
     std::string& error_;
-    Token peek_;
-    bool hasPeek_ = false;
 };
 
 } // namespace
 
-std::string Document::Where(uint32_t where) const { return PlaceName(binary, compressed, where); }
+std::string Document::Where(uint32_t where) const {
+    return PlaceName(binary, compressed, where);
+}
 
 bool ParseDocument(std::span<const uint8_t> file, KeepType keep, Document& doc,
                    std::string& error) {

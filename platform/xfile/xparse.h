@@ -16,7 +16,7 @@
 
 namespace xfile {
 
-constexpr int kMaxDepth = 64;                         // nested braces, templates included
+constexpr int kMaxDepth = 64;                              // nested braces, templates included
 constexpr size_t kMaxDecompressedBytes = size_t(64) << 20; // refuse compressed files beyond this
 
 // One member value, eight bytes so that large meshes stay compact.
@@ -56,8 +56,7 @@ struct Document {
 using KeepType = bool (*)(std::string_view type);
 
 // Reads a whole file image. On failure returns false and sets error to "<place>: <reason>".
-bool ParseDocument(std::span<const uint8_t> file, KeepType keep, Document& doc,
-                   std::string& error);
+bool ParseDocument(std::span<const uint8_t> file, KeepType keep, Document& doc, std::string& error);
 
 // The compressed formats: after the 16-byte header a 32-bit total size, then blocks of
 // (16-bit uncompressed size, 16-bit compressed size, "CK", raw deflate data), each block's

@@ -14,7 +14,9 @@ namespace xfile {
 constexpr uint64_t kMaxSceneBytes = uint64_t(512) << 20;
 constexpr size_t kMaxTextureName = 1024;
 
-bool TypeIs(const DataObject& o, std::string_view type); // case-insensitive, as exporters vary
+// Template names compare without case, as exporters vary ("TextureFileName").
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool TypeIs(const DataObject& o, std::string_view type);
 
 struct BuildContext {
     explicit BuildContext(const Document& d, std::string& e);

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 namespace xfile {
@@ -18,18 +17,24 @@ namespace {
 // The templates the reader uses; every other data object is skipped whole while parsing.
 bool KnownType(std::string_view type) {
     static constexpr std::string_view kKnown[] = {
-        "Frame",          "FrameTransformMatrix", "Mesh",        "MeshNormals",
-        "MeshTextureCoords", "MeshVertexColors",  "MeshMaterialList", "Material",
-        "TextureFilename", "SkinWeights",         "DeclData",    "AnimTicksPerSecond",
-        "AnimationSet",   "Animation",            "AnimationKey",
+        "Frame",
+        "FrameTransformMatrix",
+        "Mesh",
+        "MeshNormals",
+        "MeshTextureCoords",
+        "MeshVertexColors",
+        "MeshMaterialList",
+        "Material",
+        "TextureFilename",
+        "SkinWeights",
+        "DeclData",
+        "AnimTicksPerSecond",
+        "AnimationSet",
+        "Animation",
+        "AnimationKey",
     };
     for (std::string_view k : kKnown)
-        if (k.size() == type.size() &&
-            std::equal(k.begin(), k.end(), type.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            }))
-            return true;
+        if (EqualsNoCase(k, type)) return true;
     return false;
 }
 
@@ -39,12 +44,15 @@ std::string Lower(std::string_view s) {
     return r;
 }
 
-bool ReadMatrix(Reader& r, D3DXMATRIX& m) { return r.Floats(&m.m[0][0], 16); }
+bool ReadMatrix(Reader& r, D3DXMATRIX& m) {
+    return r.Floats(&m.m[0][0], 16);
+}
 
 struct SceneBuilder {
     BuildContext& ctx;
     Scene& scene;
-    std::unordered_map<const DataObject*, uint32_t> meshIndex; // a mesh referenced twice is read once
+    // A mesh referenced twice is read once.
+    std::unordered_map<const DataObject*, uint32_t> meshIndex;
 
     // Every placement of a mesh is charged: each becomes a mesh of its own when loaded.
     bool AddMesh(const DataObject& o, uint32_t& index) {
@@ -58,8 +66,9 @@ struct SceneBuilder {
             index = it->second;
         }
         const MeshData& m = scene.meshes[index];
-        uint64_t bytes = sizeof(MeshData) + m.vertices.size() * (sizeof(MeshVertex) + 4) + m.indices.size() * 4 +
-                         m.attributes.size() * 12 + m.materials.size() * sizeof(Material);
+        uint64_t bytes = sizeof(MeshData) + m.vertices.size() * (sizeof(MeshVertex) + 4) +
+                         m.indices.size() * 4 + m.attributes.size() * 12 +
+                         m.materials.size() * sizeof(Material);
         for (const Bone& b : m.bones) bytes += b.vertices.size() * 8 + b.name.size() + sizeof(Bone);
         return ctx.Charge(o, bytes);
     }
@@ -97,12 +106,19 @@ struct SceneBuilder {
         if (!r.U32(type)) return false;
         uint32_t size;
         switch (type) {
-        case 0: size = 4; break;
+        case 0:
+            size = 4;
+            break;
         case 1:
-        case 2: size = 3; break;
+        case 2:
+            size = 3;
+            break;
         case 3: // some writers give matrix keys as type 3
-        case 4: size = 16; break;
-        default: return ctx.Fail(o, "unknown key type " + std::to_string(type));
+        case 4:
+            size = 16;
+            break;
+        default:
+            return ctx.Fail(o, "unknown key type " + std::to_string(type));
         }
         if (!r.Count(count, 2 + size, "key count")) return false;
         if (!ctx.Charge(o, uint64_t(count) * (4 + 4 * size))) return false;
@@ -115,13 +131,17 @@ struct SceneBuilder {
                                        std::to_string(size));
             bool ok = true;
             switch (size) {
-            case 4: ok = r.Floats(anim.rotations.emplace_back(xfile::Key<4>{time, {}}).value, 4); break;
+            case 4:
+                ok = r.Floats(anim.rotations.emplace_back(xfile::Key<4>{time, {}}).value, 4);
+                break;
             case 3: {
                 auto& keys = type == 1 ? anim.scales : anim.positions;
                 ok = r.Floats(keys.emplace_back(xfile::Key<3>{time, {}}).value, 3);
                 break;
             }
-            default: ok = r.Floats(anim.matrices.emplace_back(xfile::Key<16>{time, {}}).value, 16); break;
+            default:
+                ok = r.Floats(anim.matrices.emplace_back(xfile::Key<16>{time, {}}).value, 16);
+                break;
             }
             if (!ok) return false;
         }
@@ -194,6 +214,8 @@ struct SceneBuilder {
     }
 };
 
+constexpr uint64_t kMaxFileBytes = uint64_t(256) << 20;
+
 ErrorSink& Sink() {
     static ErrorSink sink;
     return sink;
@@ -201,12 +223,15 @@ ErrorSink& Sink() {
 
 } // namespace
 
-bool TypeIs(const DataObject& o, std::string_view type) {
-    return o.type.size() == type.size() &&
-           std::equal(type.begin(), type.end(), o.type.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
+}
+
+bool TypeIs(const DataObject& o, std::string_view type) {
+    return EqualsNoCase(o.type, type);
 }
 
 BuildContext::BuildContext(const Document& d, std::string& e) : doc(d), error(e) {
@@ -241,14 +266,17 @@ const DataObject* BuildContext::ChildOfType(const DataObject& child, std::string
     return TypeIs(child, type) ? &child : nullptr;
 }
 
-bool Reader::Short() { return ctx_.Fail(o_, "ends early (" + std::to_string(o_.values.size()) + " values)"); }
+bool Reader::Short() {
+    return ctx_.Fail(o_, "ends early (" + std::to_string(o_.values.size()) + " values)");
+}
 
 bool Reader::U32(uint32_t& out) {
     if (pos_ >= o_.values.size()) return Short();
     const Value& v = o_.values[pos_];
     if (v.kind == Value::UInt) {
         out = v.u;
-    } else if (v.kind == Value::Float && v.f >= 0 && v.f <= 4294967040.0f && float(uint32_t(v.f)) == v.f) {
+    } else if (v.kind == Value::Float && v.f >= 0 && v.f <= 4294967040.0f &&
+               float(uint32_t(v.f)) == v.f) {
         out = uint32_t(v.f); // "3.000000" where an integer belongs
     } else {
         return ctx_.Fail(o_, "value " + std::to_string(pos_) + " is not an unsigned integer");
@@ -260,7 +288,8 @@ bool Reader::U32(uint32_t& out) {
 bool Reader::F32(float& out) {
     if (pos_ >= o_.values.size()) return Short();
     const Value& v = o_.values[pos_];
-    if (v.kind == Value::String) return ctx_.Fail(o_, "value " + std::to_string(pos_) + " is a string, not a number");
+    if (v.kind == Value::String)
+        return ctx_.Fail(o_, "value " + std::to_string(pos_) + " is a string, not a number");
     out = v.kind == Value::Float ? v.f : float(v.u);
     ++pos_;
     return true;
@@ -275,7 +304,8 @@ bool Reader::Floats(float* out, size_t n) {
 bool Reader::Str(std::string& out) {
     if (pos_ >= o_.values.size()) return Short();
     const Value& v = o_.values[pos_];
-    if (v.kind != Value::String) return ctx_.Fail(o_, "value " + std::to_string(pos_) + " is not a string");
+    if (v.kind != Value::String)
+        return ctx_.Fail(o_, "value " + std::to_string(pos_) + " is not a string");
     out = o_.strings[v.str];
     ++pos_;
     return true;
@@ -309,7 +339,23 @@ bool LoadSceneFile(const char* fileName, Scene& scene) {
         ReportError(name + ": cannot open the file");
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0) {
+        ReportError(name + ": cannot read the file");
+        return false;
+    }
+    if (uint64_t(size) > kMaxFileBytes) {
+        ReportError(name + ": larger than the " + std::to_string(kMaxFileBytes >> 20) +
+                    " MiB accepted");
+        return false;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        ReportError(name + ": cannot read the file");
+        return false;
+    }
     std::string error;
     if (!ReadScene(bytes, scene, error)) {
         ReportError(name + ": " + error);
@@ -328,7 +374,9 @@ bool LoadScene(const char* fileName, const void* data, DWORD size, Scene& scene)
     return true;
 }
 
-void SetErrorSink(ErrorSink sink) { Sink() = std::move(sink); }
+void SetErrorSink(ErrorSink sink) {
+    Sink() = std::move(sink);
+}
 
 void ReportError(const std::string& line) {
     if (Sink())

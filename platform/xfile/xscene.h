@@ -74,7 +74,7 @@ template <int N> struct Key {
 };
 
 struct Animation {
-    std::string frameName; // empty when the animation names no frame
+    std::string frameName;         // empty when the animation names no frame
     std::vector<Key<4>> rotations; // w, x, y, z as in the file
     std::vector<Key<3>> scales;
     std::vector<Key<3>> positions;

@@ -1,0 +1,152 @@
+// Assimp as an independent oracle on the shared files: positions, bones, offsets, frame
+// transforms and animation poses. Assimp turns the file into right-handed space (z negated),
+// stores matrices for column vectors (transposed), splits meshes by material and duplicates
+// vertices per corner; the comparisons undo exactly that and nothing else.
+#include "test_xfile_util.h"
+
+#include <assimp/cimport.h>
+#include <assimp/scene.h>
+
+#include <map>
+
+using namespace xtest;
+
+namespace {
+
+struct AiScene {
+    const aiScene* scene;
+    explicit AiScene(const std::string& path) : scene(aiImportFile(path.c_str(), 0)) {}
+    ~AiScene() { aiReleaseImport(scene); }
+};
+
+// Assimp's matrix in our convention: transpose, and flip z on both sides.
+D3DXMATRIX FromAssimp(const aiMatrix4x4& a) {
+    D3DXMATRIX m;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) m.m[r][c] = ((r == 2) != (c == 2) ? -1.0f : 1.0f) * a[c][r];
+    return m;
+}
+
+void CollectNodes(const aiNode* n, std::map<std::string, const aiNode*>& out) {
+    out[n->mName.C_Str()] = n;
+    for (unsigned i = 0; i < n->mNumChildren; ++i) CollectNodes(n->mChildren[i], out);
+}
+
+// Every point of one set lies within tolerance of some point of the other.
+float WorstNearest(const std::vector<std::array<float, 3>>& from,
+                   const std::vector<std::array<float, 3>>& to) {
+    float worst = 0;
+    for (const auto& p : from) {
+        float best = 1e30f;
+        for (const auto& q : to)
+            best = std::min(best, std::max({std::fabs(p[0] - q[0]), std::fabs(p[1] - q[1]),
+                                            std::fabs(p[2] - q[2])}));
+        worst = std::max(worst, best);
+    }
+    return worst;
+}
+
+class AssimpOracle : public testing::TestWithParam<const char*> {};
+
+} // namespace
+
+TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
+    const std::string path = SharedFile(GetParam());
+    AiScene ai(path);
+    ASSERT_NE(ai.scene, nullptr) << aiGetErrorString();
+    xfile::Scene ours;
+    ASSERT_TRUE(xfile::LoadSceneFile(path.c_str(), ours));
+
+    // Positions: the file's mesh space on both sides (assimp keeps meshes in node space).
+    std::vector<std::array<float, 3>> mine, theirs;
+    for (const xfile::MeshData& m : ours.meshes)
+        for (const MeshVertex& v : m.vertices)
+            mine.push_back({v.position[0], v.position[1], v.position[2]});
+    for (unsigned i = 0; i < ai.scene->mNumMeshes; ++i) {
+        const aiMesh* m = ai.scene->mMeshes[i];
+        for (unsigned v = 0; v < m->mNumVertices; ++v)
+            theirs.push_back({m->mVertices[v].x, m->mVertices[v].y, -m->mVertices[v].z});
+    }
+    ASSERT_FALSE(mine.empty());
+    EXPECT_LT(WorstNearest(mine, theirs), 1e-5f);
+    EXPECT_LT(WorstNearest(theirs, mine), 1e-5f);
+
+    // Bones: the same names and offset matrices.
+    std::map<std::string, D3DXMATRIX> bones;
+    for (unsigned i = 0; i < ai.scene->mNumMeshes; ++i)
+        for (unsigned b = 0; b < ai.scene->mMeshes[i]->mNumBones; ++b) {
+            const aiBone* bone = ai.scene->mMeshes[i]->mBones[b];
+            bones[bone->mName.C_Str()] = FromAssimp(bone->mOffsetMatrix);
+        }
+    size_t ourBones = 0;
+    for (const xfile::MeshData& m : ours.meshes)
+        for (const xfile::Bone& b : m.bones) {
+            ++ourBones;
+            ASSERT_TRUE(bones.count(b.name)) << b.name;
+            EXPECT_LT(MaxDifference(bones[b.name], b.offset), 1e-5f) << b.name;
+        }
+    EXPECT_EQ(ourBones, bones.size());
+
+    // Frames: every named frame's transform.
+    std::map<std::string, const aiNode*> nodes;
+    CollectNodes(ai.scene->mRootNode, nodes);
+    for (const xfile::Frame& f : ours.frames) {
+        ASSERT_TRUE(nodes.count(f.name)) << f.name;
+        EXPECT_LT(MaxDifference(FromAssimp(nodes[f.name]->mTransformation), f.transform), 1e-5f)
+            << f.name;
+    }
+}
+
+TEST_P(AssimpOracle, AnimationPosesAgreeAtEveryKey) {
+    const std::string path = SharedFile(GetParam());
+    AiScene ai(path);
+    ASSERT_NE(ai.scene, nullptr);
+    xfile::Scene ours;
+    ASSERT_TRUE(xfile::LoadSceneFile(path.c_str(), ours));
+    ASSERT_EQ(ours.sets.size(), ai.scene->mNumAnimations);
+    for (unsigned a = 0; a < ai.scene->mNumAnimations; ++a) {
+        const aiAnimation* anim = ai.scene->mAnimations[a];
+        ID3DXAnimationSet set(ours.sets[a], ours.ticksPerSecond);
+        EXPECT_STREQ(set.GetName(), anim->mName.C_Str());
+        EXPECT_EQ(anim->mTicksPerSecond, ours.ticksPerSecond);
+        EXPECT_NEAR(set.GetPeriod() * ours.ticksPerSecond, anim->mDuration, 1e-6);
+        int compared = 0;
+        for (unsigned c = 0; c < anim->mNumChannels; ++c) {
+            const aiNodeAnim* ch = anim->mChannels[c];
+            UINT index;
+            ASSERT_EQ(set.GetAnimationIndexByName(ch->mNodeName.C_Str(), &index), S_OK)
+                << ch->mNodeName.C_Str();
+            // Keys where all three kinds are given at the same tick.
+            for (unsigned k = 0; k < ch->mNumPositionKeys; ++k) {
+                const double tick = ch->mPositionKeys[k].mTime;
+                auto at = [tick](const auto* keys, unsigned n) {
+                    for (unsigned i = 0; i < n; ++i)
+                        if (keys[i].mTime == tick) return int(i);
+                    return n == 1 ? 0 : -1;
+                };
+                const int r = at(ch->mRotationKeys, ch->mNumRotationKeys),
+                          s = at(ch->mScalingKeys, ch->mNumScalingKeys);
+                if (r < 0 || s < 0) continue;
+                const aiMatrix4x4 theirs(ch->mScalingKeys[s].mValue, ch->mRotationKeys[r].mValue,
+                                         ch->mPositionKeys[k].mValue);
+                D3DXMATRIX mine;
+                ASSERT_EQ(set.GetTransform(tick / ours.ticksPerSecond, index, &mine), S_OK);
+                EXPECT_LT(MaxDifference(mine, FromAssimp(theirs)), 1e-4f)
+                    << ch->mNodeName.C_Str() << " tick " << tick;
+                ++compared;
+            }
+        }
+        EXPECT_GT(compared, 30) << anim->mName.C_Str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedFiles, AssimpOracle,
+                         testing::Values("test_cube_text.x", "test_cube_binary.x",
+                                         "test_cube_compressed.x", "kwxport_test_cubewithvcolors.x",
+                                         "Testwuson.X"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             std::string n = info.param;
+                             for (char& c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });

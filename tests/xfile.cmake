@@ -1,0 +1,35 @@
+# The .x reader's extra test wiring: Assimp as a test-only oracle, and the libFuzzer target.
+
+find_package(assimp CONFIG QUIET)
+if(TARGET test_xfile_assimp)
+    if(TARGET assimp::assimp)
+        target_link_libraries(test_xfile_assimp PRIVATE assimp::assimp)
+    else()
+        target_link_libraries(test_xfile_assimp PRIVATE assimp)
+    endif()
+endif()
+
+# tests/fuzz/fuzz_xfile.cpp: the reader and both D3DX loaders on arbitrary bytes. Only the
+# reader's own sources are built with coverage instrumentation, so the fuzzer steers by them.
+if(DUOSCOPE_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "DUOSCOPE_FUZZ needs clang (CC=clang CXX=clang++)")
+    endif()
+    file(GLOB DUO_XFILE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/xfile/*.cpp)
+    add_executable(fuzz_xfile ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_xfile.cpp ${DUO_XFILE_SOURCES}
+        ${CMAKE_SOURCE_DIR}/platform/gfx/mesh.cpp)
+    target_include_directories(fuzz_xfile PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(fuzz_xfile PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_xfile PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(fuzz_xfile PRIVATE PkgConfig::ZLIB meshoptimizer::meshoptimizer)
+    # A short run for CI: new inputs go to a corpus in the build tree, the shared files are
+    # read-only seeds. Longer runs use the same command with a larger -max_total_time.
+    set(DUO_XFILE_CORPUS ${CMAKE_CURRENT_BINARY_DIR}/fuzz-xfile-corpus)
+    file(MAKE_DIRECTORY ${DUO_XFILE_CORPUS})
+    add_test(NAME fuzz_xfile_short
+        COMMAND fuzz_xfile -max_total_time=60 -max_len=65536 -timeout=10 -rss_limit_mb=2048
+            -dict=${CMAKE_CURRENT_SOURCE_DIR}/fuzz/xfile.dict
+            -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/fuzz-xfile-
+            ${DUO_XFILE_CORPUS} ${CMAKE_SOURCE_DIR}/../shared/xfiles)
+    set_tests_properties(fuzz_xfile_short PROPERTIES TIMEOUT 300)
+endif()
