@@ -16,21 +16,12 @@
 
 namespace {
 
-// Set once this update has posted the quit message: the loop ends after the next turn, and
-// a prompt opened by a key still held then would wait for an answer that no longer matters.
-bool s_quitPosted = false;
-
 bool KeyDown(int virtualKey) {
     return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
 }
 
 void WaitForRelease(int virtualKey) {
     while (KeyDown(virtualKey)) NapWhileWaiting();
-}
-
-void PostQuit() {
-    PostQuitMessage(0);
-    s_quitPosted = true;
 }
 
 // Draws a prompt over the last frame, in the middle of the screen, and shows it. The back
@@ -54,7 +45,7 @@ void QuitPrompt() {
     bool answered = false;
     for (;;) {
         if (KeyDown('Y')) {
-            PostQuit();
+            PostQuitMessage(0);
             answered = true;
             WaitForRelease('Y');
         }
@@ -96,11 +87,13 @@ void OneShotKeys() {
         WaitForRelease(VK_F1);
     }
     if (KeyDown(VK_F10)) {
-        PostQuit();
+        PostQuitMessage(0);
         WaitForRelease(VK_F10);
     }
-    if (KeyDown(VK_ESCAPE) && !s_quitPosted) QuitPrompt();
-    if (KeyDown('P') && !s_quitPosted) Pause();
+    // Once the quit is posted (here, by the window or by a hook) the loop ends after this turn
+    // or the next; a prompt opened by a key still held would wait for nothing.
+    if (KeyDown(VK_ESCAPE) && !QuitPosted()) QuitPrompt();
+    if (KeyDown('P') && !QuitPosted()) Pause();
 }
 
 void ViewAndModeKeys() {
@@ -213,9 +206,7 @@ void RunningPhase() {
 
 } // namespace
 
-void ResetFrameUpdate() {
-    s_quitPosted = false;
-}
+void ResetFrameUpdate() { ClearQuitPostedForTests(); }
 
 void UpdateFrame() {
     switch (g_nPhase) {

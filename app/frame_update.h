@@ -5,5 +5,5 @@
 inline constexpr const char kQuitPrompt[] = "Quit? [y/n]";
 inline constexpr const char kPausePrompt[] = "Paused (press P again)";
 
-// Forgets that the frame update posted the quit message (tests run many updates per process).
+// Forgets that a quit was posted (tests run many updates per process).
 void ResetFrameUpdate();

@@ -3,6 +3,7 @@
 #include "app/shell.h"
 #include "platform/win/input.h"
 #include "platform/win/window.h"
+#include "support/recording_scene.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,23 @@ TEST(KeyState, InjectedStatesOverrideAndClear) {
     EXPECT_EQ(GetAsyncKeyState(VK_F10), 0);
     EXPECT_EQ(GetAsyncKeyState(-1), 0);
     EXPECT_EQ(GetAsyncKeyState(256), 0);
+}
+
+TEST(MainLoop, QuitPostedElsewhereSkipsThePrompts) {
+    // A quit from the window or a hook, taken in a turn where Esc or P is still held, must not
+    // open a prompt that waits for an answer no script will give.
+    UseRecordingDevice();
+    ResetWindowSystemForTests();
+    g_nPhase = Running;
+    PostQuitMessage(0);
+    InjectKeyState(VK_ESCAPE, true);
+    InjectKeyState('P', true);
+    UpdateFrame(); // returns: no prompt waits
+    ClearInjectedKeys();
+    EXPECT_TRUE(QuitPosted());
+    ReleaseRecordingDevice();
+    ResetWindowSystemForTests();
+    EXPECT_FALSE(QuitPosted());
 }
 
 } // namespace

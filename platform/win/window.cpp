@@ -35,6 +35,7 @@ WindowClass g_class;
 std::unique_ptr<WindowRecord> g_window;
 WindowRecord g_desktop;
 std::deque<MSG> g_queue;
+bool g_quitPosted = false;
 
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
@@ -163,13 +164,20 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-void PostQuitMessage(int exitCode) { g_queue.push_back({nullptr, WM_QUIT, WPARAM(exitCode), 0}); }
+void PostQuitMessage(int exitCode) {
+    g_queue.push_back({nullptr, WM_QUIT, WPARAM(exitCode), 0});
+    g_quitPosted = true;
+}
+
+bool QuitPosted() { return g_quitPosted; }
+void ClearQuitPostedForTests() { g_quitPosted = false; }
 
 SDL_Window* SdlWindowOf(HWND w) { return (w && w == g_window.get()) ? w->sdl : nullptr; }
 bool IsFullScreenWindow(HWND w) { return w && w == g_window.get() && w->fullScreen; }
 
 void ResetWindowSystemForTests() {
     g_queue.clear();
+    g_quitPosted = false;
     g_window.reset();
     g_class = {};
 }

@@ -81,10 +81,15 @@ bool PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT re
 bool TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageA(const MSG* msg);
 void PostQuitMessage(int exitCode);
+// Whether PostQuitMessage has been called: the loop is ending, whoever asked (a key, the window
+// closing, an automation hook). Prompts use it not to wait for answers that no longer matter.
+bool QuitPosted();
 
 // The SDL window behind a handle (null for a null or destroyed window).
 SDL_Window* SdlWindowOf(HWND window);
 // Whether the window was created full-screen (WS_POPUP).
 bool IsFullScreenWindow(HWND window);
-// Forgets all queued messages and windows; for tests.
+// Forgets all queued messages and windows, and that a quit was posted; for tests.
 void ResetWindowSystemForTests();
+// Forgets only that a quit was posted; for tests.
+void ClearQuitPostedForTests();
