@@ -15,12 +15,19 @@
 
 namespace {
 
-const char* const kFiles[] = {"test_cube_text.x", "test_cube_binary.x", "test_cube_compressed.x",
-                              "kwxport_test_cubewithvcolors.x", "Testwuson.X"};
+// Our own models and the third-party files.
+const std::string kFiles[] = {
+    DUO_SOURCE_DIR "/data/room.x",
+    DUO_SOURCE_DIR "/data/seaman.x",
+    DUO_SOURCE_DIR "/data/fatman.x",
+    DUO_SHARED_DIR "/xfiles/test_cube_text.x",
+    DUO_SHARED_DIR "/xfiles/test_cube_binary.x",
+    DUO_SHARED_DIR "/xfiles/test_cube_compressed.x",
+    DUO_SHARED_DIR "/xfiles/kwxport_test_cubewithvcolors.x",
+    DUO_SHARED_DIR "/xfiles/Testwuson.X",
+};
 
-std::string SharedFile(const std::string& name) {
-    return std::string(DUO_SHARED_DIR) + "/xfiles/" + name;
-}
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -106,16 +113,31 @@ void OurReaderFromMemory(benchmark::State& state, std::string path) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
 }
 
-// Skinning the Wuson mesh (3205 vertices, 37 bones) in its run pose.
-void Skinning(benchmark::State& state) {
+const D3DXMESHCONTAINER* FindSkinned(const D3DXFRAME* f) {
+    if (!f) return nullptr;
+    if (f->pMeshContainer && f->pMeshContainer->pSkinInfo) return f->pMeshContainer;
+    if (const D3DXMESHCONTAINER* c = FindSkinned(f->pFrameFirstChild)) return c;
+    return FindSkinned(f->pFrameSibling);
+}
+
+// Skinning the first skinned mesh of a file (Wuson: 3205 vertices, 37 bones) in a pose of its
+// first animation set.
+void Skinning(benchmark::State& state, const std::string& path) {
     Allocator allocator;
     D3DXFRAME* root = nullptr;
     AnimControllerPtr controller;
-    D3DXLoadMeshHierarchyFromXA(SharedFile("Testwuson.X").c_str(), 0, nullptr, &allocator, nullptr,
-                                &root, &controller);
+    D3DXLoadMeshHierarchyFromXA(path.c_str(), 0, nullptr, &allocator, nullptr, &root,
+                                &controller);
+    AnimSetPtr set;
+    controller->GetAnimationSet(0, &set);
+    controller->SetTrackAnimationSet(0, set);
     controller->SetTrackPosition(0, 0.3);
     controller->AdvanceTime(0, nullptr);
-    const D3DXMESHCONTAINER* c = root->pMeshContainer;
+    const D3DXMESHCONTAINER* c = FindSkinned(root);
+    if (!c) {
+        state.SkipWithError("no skinned mesh");
+        return;
+    }
     const ID3DXSkinInfo& skin = *c->pSkinInfo;
     std::vector<D3DXMATRIX> bones(skin.GetNumBones());
     // The bones' own matrices stand in for their combined ones: the cost does not depend on
@@ -140,18 +162,18 @@ void Skinning(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (const char* f : kFiles) {
-        benchmark::RegisterBenchmark((std::string("HierarchyLoad/ours/") + f).c_str(),
-                                     OurHierarchyLoad, SharedFile(f))
+    for (const std::string& f : kFiles) {
+        const std::string name = BaseName(f);
+        benchmark::RegisterBenchmark(("HierarchyLoad/ours/" + name).c_str(), OurHierarchyLoad, f)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((std::string("HierarchyLoad/assimp/") + f).c_str(),
-                                     AssimpImport, SharedFile(f))
+        benchmark::RegisterBenchmark(("HierarchyLoad/assimp/" + name).c_str(), AssimpImport, f)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((std::string("ReaderOnly/") + f).c_str(), OurReaderFromMemory,
-                                     SharedFile(f))
+        benchmark::RegisterBenchmark(("ReaderOnly/" + name).c_str(), OurReaderFromMemory, f)
             ->Unit(benchmark::kMicrosecond);
     }
-    benchmark::RegisterBenchmark("Skinning/Wuson", Skinning)->Unit(benchmark::kMicrosecond);
+    for (const std::string& f : {kFiles[1], kFiles[2], kFiles[7]})
+        benchmark::RegisterBenchmark(("Skinning/" + BaseName(f)).c_str(), Skinning, f)
+            ->Unit(benchmark::kMicrosecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
