@@ -1,19 +1,65 @@
 // Shared set-up of the OpenGL device tests: a window through the window stand-in, the Direct3D
-// object and a device with a back buffer of a given size, rendered off-screen on Mesa.
+// object and a device with a back buffer of a given size, rendered off-screen on Mesa; plus the
+// matrices, meshes, images and pixel checks the tests share.
 #pragma once
 
 #include "platform/gfx/d3d.h"
 #include "platform/gfx/device.h"
+#include "platform/gfx/mesh.h"
 #include "platform/win/window.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <sstream>
 #include <vector>
 
-inline LRESULT TestWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
-    return DefWindowProcA(window, message, w, l);
+// Left-handed perspective looking along +z: 90 degrees, aspect 1, near 1, far 100. The plane
+// z = 10 spans -10..10 both ways, which is pixels 0..200 on a 200x200 back buffer.
+inline D3DXMATRIX Projection90() {
+    D3DXMATRIX m{};
+    m.m[0][0] = m.m[1][1] = 1; // 1 / tan(45 degrees)
+    m.m[2][2] = 100.0f / 99.0f;
+    m.m[2][3] = 1;
+    m.m[3][2] = -100.0f / 99.0f;
+    return m;
+}
+
+inline D3DXMATRIX Translation(float x, float y, float z) {
+    D3DXMATRIX m = IdentityMatrix();
+    m.m[3][0] = x;
+    m.m[3][1] = y;
+    m.m[3][2] = z;
+    return m;
+}
+
+// An opaque RGBA image, top row first, whose pixel (x, y) is color(x, y) as 0xRRGGBB.
+template <class F> std::vector<uint8_t> Image(int width, int height, F color) {
+    std::vector<uint8_t> rgba;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint32_t c = color(x, y);
+            rgba.insert(rgba.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 255});
+        }
+    return rgba;
+}
+
+// An axis-aligned square in the plane z facing -z (the camera looks along +z). With x0 < x1 and
+// y0 < y1 it winds clockwise as seen, front-facing under the default CCW culling; swapping x0
+// and x1 winds it the other way. Texture (0, 0) is its top-left corner.
+inline void AddSquare(std::vector<MeshVertex>& v, std::vector<uint32_t>& idx,
+                      std::vector<uint32_t>& attr, float x0, float y0, float x1, float y1, float z,
+                      uint32_t color, uint32_t attribute) {
+    uint32_t b = static_cast<uint32_t>(v.size());
+    v.push_back({{x0, y0, z}, {0, 0, -1}, {0, 1}, color});
+    v.push_back({{x0, y1, z}, {0, 0, -1}, {0, 0}, color});
+    v.push_back({{x1, y1, z}, {0, 0, -1}, {1, 0}, color});
+    v.push_back({{x1, y0, z}, {0, 0, -1}, {1, 1}, color});
+    idx.insert(idx.end(), {b, b + 1, b + 2, b, b + 2, b + 3});
+    attr.insert(attr.end(), {attribute, attribute});
 }
 
 class GlDeviceTest : public ::testing::Test {
@@ -22,7 +68,7 @@ class GlDeviceTest : public ::testing::Test {
         ResetWindowSystemForTests();
         WNDCLASSEXA wc{};
         wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = TestWindowProc;
+        wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "DuoscopeTest";
         ASSERT_NE(RegisterClassExA(&wc), 0);
         window = CreateWindowExA(0, "DuoscopeTest", "test", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
@@ -37,8 +83,7 @@ class GlDeviceTest : public ::testing::Test {
         ResetWindowSystemForTests();
     }
 
-    static D3DPRESENT_PARAMETERS Params(UINT width, UINT height,
-                                        D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
+    HRESULT MakeDevice(UINT width, UINT height, D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
         D3DPRESENT_PARAMETERS pp{};
         pp.BackBufferWidth = width;
         pp.BackBufferHeight = height;
@@ -48,11 +93,6 @@ class GlDeviceTest : public ::testing::Test {
         pp.Windowed = true;
         pp.EnableAutoDepthStencil = true;
         pp.AutoDepthStencilFormat = D3DFMT_D16;
-        return pp;
-    }
-
-    HRESULT MakeDevice(UINT width, UINT height, D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
-        D3DPRESENT_PARAMETERS pp = Params(width, height, samples);
         return d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
                                  D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device);
     }
@@ -65,6 +105,29 @@ class GlDeviceTest : public ::testing::Test {
         return rgba;
     }
 
+    // Clears colour and depth, runs `draw` and returns the presented frame.
+    template <class F> std::vector<uint8_t> Frame(F draw, D3DCOLOR clear = 0xFF000000) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        draw();
+        return PresentAndRead();
+    }
+    // The same, drawing subset 0 of each mesh in turn.
+    std::vector<uint8_t> Frame(std::initializer_list<MeshPtr> meshes, D3DCOLOR clear = 0xFF000000) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        for (const MeshPtr& m : meshes) m->DrawSubset(0);
+        return PresentAndRead();
+    }
+
+    // A square mesh on this device (see AddSquare), with or without vertex colours.
+    MeshPtr Square(float x0, float y0, float x1, float y1, float z = 0, uint32_t color = 0xFFFFFFFF,
+                   bool hasColor = false) {
+        std::vector<MeshVertex> v;
+        std::vector<uint32_t> idx, attr;
+        AddSquare(v, idx, attr, x0, y0, x1, y1, z, color, 0);
+        return std::make_shared<ID3DXMesh>(device.get(), MeshDeclaration{true, true, hasColor}, v,
+                                           idx, attr);
+    }
+
     struct Pixel {
         int r, g, b, a;
     };
@@ -72,9 +135,24 @@ class GlDeviceTest : public ::testing::Test {
         size_t i = (static_cast<size_t>(y) * device->BackBufferWidth() + x) * 4;
         return {rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]};
     }
-    static bool Near(Pixel p, int r, int g, int b, int tolerance = 2) {
-        return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance &&
-               std::abs(p.b - b) <= tolerance;
+
+    // Checks pixels of a read-back frame against 0xRRGGBB colours, naming every one that is off.
+    struct Spot {
+        int x, y;
+        uint32_t rgb;
+    };
+    ::testing::AssertionResult Shows(const std::vector<uint8_t>& rgba,
+                                     std::initializer_list<Spot> spots, int tolerance = 2) const {
+        std::ostringstream off;
+        for (Spot s : spots) {
+            Pixel p = At(rgba, s.x, s.y);
+            int r = (s.rgb >> 16) & 255, g = (s.rgb >> 8) & 255, b = s.rgb & 255;
+            if (std::max({std::abs(p.r - r), std::abs(p.g - g), std::abs(p.b - b)}) > tolerance)
+                off << "(" << s.x << "," << s.y << ") is " << p.r << "," << p.g << "," << p.b
+                    << " not " << r << "," << g << "," << b << "; ";
+        }
+        if (off.str().empty()) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << off.str();
     }
 
     HWND window = nullptr;

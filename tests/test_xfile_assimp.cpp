@@ -13,12 +13,6 @@ using namespace xtest;
 
 namespace {
 
-struct AiScene {
-    const aiScene* scene;
-    explicit AiScene(const std::string& path) : scene(aiImportFile(path.c_str(), 0)) {}
-    ~AiScene() { aiReleaseImport(scene); }
-};
-
 // Assimp's matrix in our convention: transpose, and flip z on both sides.
 D3DXMATRIX FromAssimp(const aiMatrix4x4& a) {
     D3DXMATRIX m;
@@ -46,24 +40,29 @@ float WorstNearest(const std::vector<std::array<float, 3>>& from,
     return worst;
 }
 
-class AssimpOracle : public testing::TestWithParam<const char*> {};
+// The shared file named by the parameter, read by assimp and by us.
+class AssimpOracle : public testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override {
+        const std::string path = SharedFile(GetParam());
+        ai.reset(aiImportFile(path.c_str(), 0));
+        ASSERT_NE(ai, nullptr) << aiGetErrorString();
+        ASSERT_TRUE(xfile::LoadSceneFile(path.c_str(), ours));
+    }
+    std::unique_ptr<const aiScene, decltype(&aiReleaseImport)> ai{nullptr, aiReleaseImport};
+    xfile::Scene ours;
+};
 
 } // namespace
 
 TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
-    const std::string path = SharedFile(GetParam());
-    AiScene ai(path);
-    ASSERT_NE(ai.scene, nullptr) << aiGetErrorString();
-    xfile::Scene ours;
-    ASSERT_TRUE(xfile::LoadSceneFile(path.c_str(), ours));
-
     // Positions: the file's mesh space on both sides (assimp keeps meshes in node space).
     std::vector<std::array<float, 3>> mine, theirs;
     for (const xfile::MeshData& m : ours.meshes)
         for (const MeshVertex& v : m.vertices)
             mine.push_back({v.position[0], v.position[1], v.position[2]});
-    for (unsigned i = 0; i < ai.scene->mNumMeshes; ++i) {
-        const aiMesh* m = ai.scene->mMeshes[i];
+    for (unsigned i = 0; i < ai->mNumMeshes; ++i) {
+        const aiMesh* m = ai->mMeshes[i];
         for (unsigned v = 0; v < m->mNumVertices; ++v)
             theirs.push_back({m->mVertices[v].x, m->mVertices[v].y, -m->mVertices[v].z});
     }
@@ -73,9 +72,9 @@ TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
 
     // Bones: the same names and offset matrices.
     std::map<std::string, D3DXMATRIX> bones;
-    for (unsigned i = 0; i < ai.scene->mNumMeshes; ++i)
-        for (unsigned b = 0; b < ai.scene->mMeshes[i]->mNumBones; ++b) {
-            const aiBone* bone = ai.scene->mMeshes[i]->mBones[b];
+    for (unsigned i = 0; i < ai->mNumMeshes; ++i)
+        for (unsigned b = 0; b < ai->mMeshes[i]->mNumBones; ++b) {
+            const aiBone* bone = ai->mMeshes[i]->mBones[b];
             bones[bone->mName.C_Str()] = FromAssimp(bone->mOffsetMatrix);
         }
     size_t ourBones = 0;
@@ -89,7 +88,7 @@ TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
 
     // Frames: every named frame's transform.
     std::map<std::string, const aiNode*> nodes;
-    CollectNodes(ai.scene->mRootNode, nodes);
+    CollectNodes(ai->mRootNode, nodes);
     for (const xfile::Frame& f : ours.frames) {
         ASSERT_TRUE(nodes.count(f.name)) << f.name;
         EXPECT_LT(MaxDifference(FromAssimp(nodes[f.name]->mTransformation), f.transform), 1e-5f)
@@ -98,14 +97,9 @@ TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
 }
 
 TEST_P(AssimpOracle, AnimationPosesAgreeAtEveryKey) {
-    const std::string path = SharedFile(GetParam());
-    AiScene ai(path);
-    ASSERT_NE(ai.scene, nullptr);
-    xfile::Scene ours;
-    ASSERT_TRUE(xfile::LoadSceneFile(path.c_str(), ours));
-    ASSERT_EQ(ours.sets.size(), ai.scene->mNumAnimations);
-    for (unsigned a = 0; a < ai.scene->mNumAnimations; ++a) {
-        const aiAnimation* anim = ai.scene->mAnimations[a];
+    ASSERT_EQ(ours.sets.size(), ai->mNumAnimations);
+    for (unsigned a = 0; a < ai->mNumAnimations; ++a) {
+        const aiAnimation* anim = ai->mAnimations[a];
         ID3DXAnimationSet set(ours.sets[a], ours.ticksPerSecond);
         EXPECT_STREQ(set.GetName(), anim->mName.C_Str());
         EXPECT_EQ(anim->mTicksPerSecond, ours.ticksPerSecond);

@@ -1,5 +1,5 @@
 // Helpers shared by the .x reader tests: the shared files, a writer for binary and compressed
-// .x images, a recording hierarchy allocator and an error-line collector.
+// .x images, a recording hierarchy allocator, a loaded hierarchy and an error-line collector.
 #pragma once
 
 #include "platform/xfile/d3dx_hierarchy.h"
@@ -25,12 +25,15 @@ inline std::string SharedFile(const char* name) {
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::vector<uint8_t> Bytes(const std::string& s) {
-    return std::vector<uint8_t>(s.begin(), s.end());
+    return {s.begin(), s.end()};
+}
+
+inline std::string Text(const std::string& body) {
+    return "xof 0303txt 0032\n" + body;
 }
 
 // Reads a text or binary image; on failure the error is returned through *error.
@@ -51,28 +54,22 @@ struct ErrorLines {
     ~ErrorLines() { xfile::SetErrorSink(nullptr); }
 };
 
-// Writes the binary token stream of an .x file.
+// Writes the binary token stream of an .x file (little-endian).
 struct BinaryWriter {
     std::vector<uint8_t> out;
     int floatBytes;
     explicit BinaryWriter(int floatBytes = 4) : floatBytes(floatBytes) {
-        const std::string h = floatBytes == 8 ? "xof 0303bin 0064" : "xof 0303bin 0032";
-        out.assign(h.begin(), h.end());
+        out = Bytes(floatBytes == 8 ? "xof 0303bin 0064" : "xof 0303bin 0032");
     }
-    void U16(uint16_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); }
-    void U32(uint32_t v) {
-        out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    void Raw(uint64_t v, int n) {
+        for (int i = 0; i < n; ++i) out.push_back(uint8_t(v >> 8 * i));
     }
+    void U16(uint16_t v) { Raw(v, 2); }
+    void U32(uint32_t v) { Raw(v, 4); }
     void Name(const std::string& s) {
         U16(1);
         U32(uint32_t(s.size()));
         out.insert(out.end(), s.begin(), s.end());
-    }
-    void String(const std::string& s) {
-        U16(2);
-        U32(uint32_t(s.size()));
-        out.insert(out.end(), s.begin(), s.end());
-        U16(20);
     }
     void Ints(const std::vector<uint32_t>& v) {
         U16(6);
@@ -83,17 +80,10 @@ struct BinaryWriter {
         U16(7);
         U32(uint32_t(v.size()));
         for (double d : v) {
-            if (floatBytes == 8) {
-                uint64_t bits;
-                std::memcpy(&bits, &d, 8);
-                U32(uint32_t(bits));
-                U32(uint32_t(bits >> 32));
-            } else {
-                float f = float(d);
-                uint32_t bits;
-                std::memcpy(&bits, &f, 4);
-                U32(bits);
-            }
+            const float f = float(d);
+            uint64_t bits = 0;
+            std::memcpy(&bits, floatBytes == 8 ? static_cast<const void*>(&d) : &f, floatBytes);
+            Raw(bits, floatBytes);
         }
     }
     void Open(const std::string& type, const std::string& name = "") {
@@ -102,11 +92,6 @@ struct BinaryWriter {
         U16(10);
     }
     void Close() { U16(11); }
-    void Reference(const std::string& name) {
-        U16(10);
-        Name(name);
-        U16(11);
-    }
 };
 
 // Packs the body of an .x image (everything after its 16-byte header) into the compressed
@@ -140,7 +125,7 @@ inline std::vector<uint8_t> Compress(const std::vector<uint8_t>& image, size_t b
 }
 
 // An allocator that records its calls, keeps copies of what it is given, and can be told to
-// fail its n-th call.
+// fail its n-th call. Records are value-initialised: links start null.
 struct TestFrame : D3DXFRAME {
     std::string name;
 };
@@ -158,14 +143,11 @@ class TestAllocator : public ID3DXAllocateHierarchy {
     int liveFrames = 0, liveContainers = 0;
 
     HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
-        calls.push_back(std::string("F ") + (name ? name : "<null>"));
-        if (int(calls.size()) == failAt) return E_FAIL;
+        if (!Record("F ", name)) return E_FAIL;
         auto f = std::make_unique<TestFrame>();
         f->name = name ? name : "";
         f->Name = name ? f->name.data() : nullptr;
         f->TransformationMatrix = IdentityMatrix();
-        f->pMeshContainer = nullptr;
-        f->pFrameSibling = f->pFrameFirstChild = nullptr;
         ++liveFrames;
         *out = f.release();
         return S_OK;
@@ -174,8 +156,7 @@ class TestAllocator : public ID3DXAllocateHierarchy {
                                 const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE*,
                                 DWORD numMaterials, const DWORD* adjacency, const SkinInfoPtr& skin,
                                 D3DXMESHCONTAINER** out) override {
-        calls.push_back(std::string("M ") + (name ? name : "<null>"));
-        if (int(calls.size()) == failAt) return E_FAIL;
+        if (!Record("M ", name)) return E_FAIL;
         auto c = std::make_unique<TestContainer>();
         c->name = name ? name : "";
         c->Name = name ? c->name.data() : nullptr;
@@ -187,28 +168,57 @@ class TestAllocator : public ID3DXAllocateHierarchy {
         }
         c->pMaterials = numMaterials ? c->materials.data() : nullptr;
         c->NumMaterials = numMaterials;
-        c->pEffects = nullptr;
         c->adjacency.assign(adjacency, adjacency + data->pMesh->GetNumFaces() * 3);
         c->pAdjacency = c->adjacency.data();
         c->pSkinInfo = skin;
-        c->pNextMeshContainer = nullptr;
         ++liveContainers;
         *out = c.release();
         return S_OK;
     }
     HRESULT DestroyFrame(D3DXFRAME* f) override {
-        if (!f) return S_OK;
+        liveFrames -= f != nullptr;
         std::unique_ptr<TestFrame> owned(static_cast<TestFrame*>(f));
-        --liveFrames;
         return S_OK;
     }
     HRESULT DestroyMeshContainer(D3DXMESHCONTAINER* c) override {
-        if (!c) return S_OK;
+        liveContainers -= c != nullptr;
         std::unique_ptr<TestContainer> owned(static_cast<TestContainer*>(c));
-        --liveContainers;
         return S_OK;
     }
+
+  private:
+    bool Record(const char* kind, const char* name) {
+        calls.push_back(kind + std::string(name ? name : "<null>"));
+        return int(calls.size()) != failAt;
+    }
 };
+
+// A hierarchy loaded through TestAllocator; on leaving scope it is destroyed and must leave no
+// frame or container behind.
+struct Loaded {
+    TestAllocator allocator;
+    D3DXFRAME* root = nullptr;
+    AnimControllerPtr controller;
+
+    HRESULT File(const std::string& path, bool animations = true) {
+        return D3DXLoadMeshHierarchyFromXA(path.c_str(), 0, nullptr, &allocator, nullptr, &root,
+                                           animations ? &controller : nullptr);
+    }
+    HRESULT Memory(const std::string& text) {
+        return D3DXLoadMeshHierarchyFromXInMemory(text.data(), DWORD(text.size()), 0, nullptr,
+                                                  &allocator, nullptr, &root, &controller);
+    }
+    ~Loaded() {
+        controller.reset();
+        EXPECT_EQ(D3DXFrameDestroy(root, &allocator), S_OK);
+        EXPECT_EQ(allocator.liveFrames, 0);
+        EXPECT_EQ(allocator.liveContainers, 0);
+    }
+};
+
+inline const TestContainer* Container(const D3DXFRAME* f) {
+    return static_cast<const TestContainer*>(f->pMeshContainer);
+}
 
 // Frames of a tree in pre-order (frame, children, then siblings).
 inline std::vector<const D3DXFRAME*> Frames(const D3DXFRAME* root) {
