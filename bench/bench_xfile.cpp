@@ -2,6 +2,7 @@
 // same file in the same run, the reader alone from memory, and software skinning throughput.
 #include "platform/xfile/d3dx_hierarchy.h"
 #include "platform/xfile/xscene.h"
+#include "tests/support/copying_allocator.h"
 
 #include <assimp/cimport.h>
 #include <assimp/scene.h>
@@ -35,50 +36,9 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
                                 std::istreambuf_iterator<char>());
 }
 
-// A minimal allocator, as the system's: records made and freed with the heap.
-struct Frame : D3DXFRAME {
-    std::string name;
-};
-struct Container : D3DXMESHCONTAINER {};
-class Allocator : public ID3DXAllocateHierarchy {
-  public:
-    HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
-        auto f = std::make_unique<Frame>();
-        f->name = name ? name : "";
-        f->Name = name ? f->name.data() : nullptr;
-        f->TransformationMatrix = IdentityMatrix();
-        f->pMeshContainer = nullptr;
-        f->pFrameSibling = f->pFrameFirstChild = nullptr;
-        *out = f.release();
-        return S_OK;
-    }
-    HRESULT CreateMeshContainer(const char*, const D3DXMESHDATA* data, const D3DXMATERIAL*,
-                                const D3DXEFFECTINSTANCE*, DWORD, const DWORD*,
-                                const SkinInfoPtr& skin, D3DXMESHCONTAINER** out) override {
-        auto c = std::make_unique<Container>();
-        c->Name = nullptr;
-        c->MeshData = *data;
-        c->pMaterials = nullptr;
-        c->pEffects = nullptr;
-        c->NumMaterials = 0;
-        c->pAdjacency = nullptr;
-        c->pSkinInfo = skin;
-        c->pNextMeshContainer = nullptr;
-        *out = c.release();
-        return S_OK;
-    }
-    HRESULT DestroyFrame(D3DXFRAME* f) override {
-        std::unique_ptr<Frame> owned(static_cast<Frame*>(f));
-        return S_OK;
-    }
-    HRESULT DestroyMeshContainer(D3DXMESHCONTAINER* c) override {
-        std::unique_ptr<Container> owned(static_cast<Container*>(c));
-        return S_OK;
-    }
-};
 
 void OurHierarchyLoad(benchmark::State& state, std::string path) {
-    Allocator allocator;
+    CopyingAllocator allocator;
     for (auto _ : state) {
         D3DXFRAME* root = nullptr;
         AnimControllerPtr controller;
@@ -123,7 +83,7 @@ const D3DXMESHCONTAINER* FindSkinned(const D3DXFRAME* f) {
 // Skinning the first skinned mesh of a file (Wuson: 3205 vertices, 37 bones) in a pose of its
 // first animation set.
 void Skinning(benchmark::State& state, const std::string& path) {
-    Allocator allocator;
+    CopyingAllocator allocator;
     D3DXFRAME* root = nullptr;
     AnimControllerPtr controller;
     D3DXLoadMeshHierarchyFromXA(path.c_str(), 0, nullptr, &allocator, nullptr, &root,

@@ -52,7 +52,7 @@ TEST(XFileHierarchy, WusonBuildsEveryFrameAndItsSkinnedMesh) {
     EXPECT_EQ(root->TransformationMatrix.m[2][1], -1.0f); // from its FrameTransformMatrix
     EXPECT_FLOAT_EQ(root->pFrameSibling->TransformationMatrix.m[3][1], 0.522834f);
 
-    const TestContainer* c = Container(root);
+    const CopyingContainer* c = Container(root);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->name, "mesh_Wuson");
     EXPECT_EQ(c->NumMaterials, 0u); // the file has no materials
@@ -83,7 +83,7 @@ TEST(XFileHierarchy, MeshesAreSortedByMaterialWithVerticesInPlace) {
     EXPECT_EQ(l.controller, nullptr); // no AnimationSet: no controller
     EXPECT_EQ(l.allocator.calls, (Strings{"F Left", "M a", "F Right", "M b"}));
     ASSERT_NE(l.root->pFrameSibling, nullptr);
-    const TestContainer* b = Container(l.root->pFrameSibling);
+    const CopyingContainer* b = Container(l.root->pFrameSibling);
     ASSERT_NE(b, nullptr);
     const ID3DXMesh& mesh = *b->MeshData.pMesh;
     // Faces 1, 0, 1 by material become 0 | 1, 1 in a stable order; vertices keep file order.
@@ -147,7 +147,7 @@ TEST(XFileHierarchy, CubeInEveryFormatGivesItsContainer) {
         Loaded l;
         ASSERT_EQ(l.File(SharedFile(name)), S_OK);
         EXPECT_EQ(l.allocator.calls, (Strings{"F Root", "F Cube", "M Cube"}));
-        const TestContainer* c = Container(l.root->pFrameFirstChild);
+        const CopyingContainer* c = Container(l.root->pFrameFirstChild);
         ASSERT_NE(c, nullptr);
         ASSERT_EQ(c->NumMaterials, 1u);
         EXPECT_NEAR(c->materials[0].MatD3D.Diffuse.g, 0.639216f, 1e-6);

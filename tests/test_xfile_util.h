@@ -2,6 +2,8 @@
 // .x images, a recording hierarchy allocator, a loaded hierarchy and an error-line collector.
 #pragma once
 
+#include "support/copying_allocator.h"
+
 #include "platform/xfile/d3dx_hierarchy.h"
 #include "platform/xfile/xscene.h"
 
@@ -126,17 +128,7 @@ inline std::vector<uint8_t> Compress(const std::vector<uint8_t>& image, size_t b
 
 // An allocator that records its calls, keeps copies of what it is given, and can be told to
 // fail its n-th call. Records are value-initialised: links start null.
-struct TestFrame : D3DXFRAME {
-    std::string name;
-};
-struct TestContainer : D3DXMESHCONTAINER {
-    std::string name;
-    std::vector<D3DXMATERIAL> materials;
-    std::vector<std::string> textures;
-    std::vector<DWORD> adjacency;
-};
-
-class TestAllocator : public ID3DXAllocateHierarchy {
+class TestAllocator : public CopyingAllocator {
   public:
     std::vector<std::string> calls; // "F name" / "M name", null names as "<null>"
     int failAt = 0;                 // 1-based create call that fails; 0: none
@@ -144,46 +136,25 @@ class TestAllocator : public ID3DXAllocateHierarchy {
 
     HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
         if (!Record("F ", name)) return E_FAIL;
-        auto f = std::make_unique<TestFrame>();
-        f->name = name ? name : "";
-        f->Name = name ? f->name.data() : nullptr;
-        f->TransformationMatrix = IdentityMatrix();
         ++liveFrames;
-        *out = f.release();
-        return S_OK;
+        return CopyingAllocator::CreateFrame(name, out);
     }
     HRESULT CreateMeshContainer(const char* name, const D3DXMESHDATA* data,
-                                const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE*,
+                                const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE* effects,
                                 DWORD numMaterials, const DWORD* adjacency, const SkinInfoPtr& skin,
                                 D3DXMESHCONTAINER** out) override {
         if (!Record("M ", name)) return E_FAIL;
-        auto c = std::make_unique<TestContainer>();
-        c->name = name ? name : "";
-        c->Name = name ? c->name.data() : nullptr;
-        c->MeshData = *data;
-        c->materials.assign(materials, materials + numMaterials);
-        for (D3DXMATERIAL& m : c->materials) {
-            c->textures.push_back(m.pTextureFilename ? m.pTextureFilename : "");
-            m.pTextureFilename = nullptr;
-        }
-        c->pMaterials = numMaterials ? c->materials.data() : nullptr;
-        c->NumMaterials = numMaterials;
-        c->adjacency.assign(adjacency, adjacency + data->pMesh->GetNumFaces() * 3);
-        c->pAdjacency = c->adjacency.data();
-        c->pSkinInfo = skin;
         ++liveContainers;
-        *out = c.release();
-        return S_OK;
+        return CopyingAllocator::CreateMeshContainer(name, data, materials, effects, numMaterials,
+                                                     adjacency, skin, out);
     }
     HRESULT DestroyFrame(D3DXFRAME* f) override {
         liveFrames -= f != nullptr;
-        std::unique_ptr<TestFrame> owned(static_cast<TestFrame*>(f));
-        return S_OK;
+        return CopyingAllocator::DestroyFrame(f);
     }
     HRESULT DestroyMeshContainer(D3DXMESHCONTAINER* c) override {
         liveContainers -= c != nullptr;
-        std::unique_ptr<TestContainer> owned(static_cast<TestContainer*>(c));
-        return S_OK;
+        return CopyingAllocator::DestroyMeshContainer(c);
     }
 
   private:
@@ -216,8 +187,8 @@ struct Loaded {
     }
 };
 
-inline const TestContainer* Container(const D3DXFRAME* f) {
-    return static_cast<const TestContainer*>(f->pMeshContainer);
+inline const CopyingContainer* Container(const D3DXFRAME* f) {
+    return static_cast<const CopyingContainer*>(f->pMeshContainer);
 }
 
 // Frames of a tree in pre-order (frame, children, then siblings).

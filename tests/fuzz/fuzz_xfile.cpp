@@ -3,6 +3,7 @@
 // crash, sanitizer report, hang or runaway allocation is a bug; refusals are expected.
 #include "platform/xfile/d3dx_hierarchy.h"
 #include "platform/xfile/xscene.h"
+#include "tests/support/copying_allocator.h"
 
 #include <cstdint>
 #include <cstring>
@@ -11,62 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct Frame : D3DXFRAME {
-    std::string name;
-};
-struct Container : D3DXMESHCONTAINER {
-    std::string name;
-    std::vector<D3DXMATERIAL> materials;
-    std::vector<std::string> textures;
-    std::vector<DWORD> adjacency;
-};
-
-class Allocator : public ID3DXAllocateHierarchy {
-  public:
-    HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
-        auto f = std::make_unique<Frame>();
-        f->name = name ? name : "";
-        f->Name = name ? f->name.data() : nullptr;
-        f->TransformationMatrix = IdentityMatrix();
-        f->pMeshContainer = nullptr;
-        f->pFrameSibling = f->pFrameFirstChild = nullptr;
-        *out = f.release();
-        return S_OK;
-    }
-    HRESULT CreateMeshContainer(const char* name, const D3DXMESHDATA* data,
-                                const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE*,
-                                DWORD numMaterials, const DWORD* adjacency, const SkinInfoPtr& skin,
-                                D3DXMESHCONTAINER** out) override {
-        auto c = std::make_unique<Container>();
-        c->name = name ? name : "";
-        c->Name = c->name.data();
-        c->MeshData = *data;
-        // Read everything the loader hands over, as a real allocator copies it.
-        for (DWORD i = 0; i < numMaterials; ++i) {
-            c->materials.push_back(materials[i]);
-            c->textures.push_back(materials[i].pTextureFilename ? materials[i].pTextureFilename
-                                                                : "");
-        }
-        c->adjacency.assign(adjacency, adjacency + size_t(data->pMesh->GetNumFaces()) * 3);
-        c->pMaterials = c->materials.data();
-        c->pEffects = nullptr;
-        c->NumMaterials = numMaterials;
-        c->pAdjacency = c->adjacency.data();
-        c->pSkinInfo = skin;
-        c->pNextMeshContainer = nullptr;
-        *out = c.release();
-        return S_OK;
-    }
-    HRESULT DestroyFrame(D3DXFRAME* f) override {
-        std::unique_ptr<Frame> owned(static_cast<Frame*>(f));
-        return S_OK;
-    }
-    HRESULT DestroyMeshContainer(D3DXMESHCONTAINER* c) override {
-        std::unique_ptr<Container> owned(static_cast<Container*>(c));
-        return S_OK;
-    }
-};
 
 void Skin(const D3DXFRAME* root, const D3DXFRAME* f) {
     for (; f; f = f->pFrameSibling) {
@@ -95,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     if (!xfile::ReadScene({data, size}, scene, error)) return 0;
 
-    Allocator allocator;
+    CopyingAllocator allocator;
     D3DXFRAME* root = nullptr;
     AnimControllerPtr controller;
     if (D3DXLoadMeshHierarchyFromXInMemory(data, DWORD(size), 0, nullptr, &allocator, nullptr,
