@@ -47,10 +47,9 @@ void CreateDevice3D() {
     pp.FullScreen_RefreshRateInHz = 0;
     pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
 
-    if (!g_bWindowed &&
-        SUCCEEDED(g_pD3D->CheckDeviceMultiSampleType(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
-                                                     mode.Format, false,
-                                                     D3DMULTISAMPLE_4_SAMPLES, nullptr)))
+    if (!g_bWindowed && SUCCEEDED(g_pD3D->CheckDeviceMultiSampleType(
+                            D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, mode.Format, false,
+                            D3DMULTISAMPLE_4_SAMPLES, nullptr)))
         pp.MultiSampleType = D3DMULTISAMPLE_4_SAMPLES;
 
     D3DCAPS9 caps = {};

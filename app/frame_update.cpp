@@ -206,7 +206,9 @@ void RunningPhase() {
 
 } // namespace
 
-void ResetFrameUpdate() { ClearQuitPostedForTests(); }
+void ResetFrameUpdate() {
+    ClearQuitPostedForTests();
+}
 
 void UpdateFrame() {
     switch (g_nPhase) {

@@ -21,8 +21,8 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
     hooks = AutomationHooks{};
     if (const char* frames = std::getenv("DUOSCOPE_FRAMES")) {
         if (!ParseWhole(frames, 1, INT64_MAX, &hooks.frames)) {
-            *error = std::string("DUOSCOPE_FRAMES must be a whole number above 0, not '") +
-                     frames + "'";
+            *error =
+                std::string("DUOSCOPE_FRAMES must be a whole number above 0, not '") + frames + "'";
             return false;
         }
     }
@@ -44,7 +44,8 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
         int64_t value = 0;
         if (!ParseWhole(seed, 0, UINT32_MAX, &value)) {
             *error = std::string("DUOSCOPE_SEED must be a whole number from 0 to 4294967295, "
-                                 "not '") + seed + "'";
+                                 "not '") +
+                     seed + "'";
             return false;
         }
         hooks.seeded = true;

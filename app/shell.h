@@ -36,9 +36,9 @@ void UpdateFrame();
 // Automation hooks, read from the environment before anything starts. They change nothing
 // when unset.
 struct AutomationHooks {
-    int64_t frames = -1;     // DUOSCOPE_FRAMES: post the quit message after this many turns
-    std::string screenshot;  // DUOSCOPE_SCREENSHOT: PNG of the last presented frame at exit
-    bool seeded = false;     // DUOSCOPE_SEED given
+    int64_t frames = -1;    // DUOSCOPE_FRAMES: post the quit message after this many turns
+    std::string screenshot; // DUOSCOPE_SCREENSHOT: PNG of the last presented frame at exit
+    bool seeded = false;    // DUOSCOPE_SEED given
     unsigned seed = 0;
 };
 extern AutomationHooks g_Hooks;

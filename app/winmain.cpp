@@ -45,8 +45,8 @@ int WinMain(HINSTANCE, HINSTANCE, char* commandLine, int) {
                                  g_nScreenWidth, g_nScreenHeight, GetDesktopWindow(), nullptr,
                                  wc.hInstance, nullptr);
     } else {
-        g_hWnd = CreateWindowExA(WS_EX_APPWINDOW, g_szWindowClass, g_szWindowClass, WS_POPUP, 0,
-                                 0, g_nScreenWidth, g_nScreenHeight, GetDesktopWindow(), nullptr,
+        g_hWnd = CreateWindowExA(WS_EX_APPWINDOW, g_szWindowClass, g_szWindowClass, WS_POPUP, 0, 0,
+                                 g_nScreenWidth, g_nScreenHeight, GetDesktopWindow(), nullptr,
                                  wc.hInstance, nullptr);
     }
 

@@ -18,8 +18,9 @@
 
 static void RunViewer(int frames) {
     const std::string command = "cd " DUO_SOURCE_DIR "/data && SDL_VIDEODRIVER=offscreen "
-                                "DUOSCOPE_FRAMES=" + std::to_string(frames) + " " DUO_BINARY_DIR
-                                "/duoscope rx 640 ry 480 2>/dev/null";
+                                "DUOSCOPE_FRAMES=" +
+                                std::to_string(frames) +
+                                " " DUO_BINARY_DIR "/duoscope rx 640 ry 480 2>/dev/null";
     if (std::system(command.c_str()) != 0) std::abort();
 }
 
@@ -55,7 +56,8 @@ static void BM_RunningFrame(benchmark::State& state) {
         g_SceneObjects[1].animTime = g_SceneObjects[2].animTime = std::fmod(t, 1.0f);
         RenderScene();
     }
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RunningFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -28,14 +28,15 @@ const std::string kFiles[] = {
     DUO_SHARED_DIR "/xfiles/Testwuson.X",
 };
 
-std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string BaseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
 }
-
 
 void OurHierarchyLoad(benchmark::State& state, std::string path) {
     CopyingAllocator allocator;
@@ -86,8 +87,7 @@ void Skinning(benchmark::State& state, const std::string& path) {
     CopyingAllocator allocator;
     D3DXFRAME* root = nullptr;
     AnimControllerPtr controller;
-    D3DXLoadMeshHierarchyFromXA(path.c_str(), 0, nullptr, &allocator, nullptr, &root,
-                                &controller);
+    D3DXLoadMeshHierarchyFromXA(path.c_str(), 0, nullptr, &allocator, nullptr, &root, &controller);
     AnimSetPtr set;
     controller->GetAnimationSet(0, &set);
     controller->SetTrackAnimationSet(0, set);

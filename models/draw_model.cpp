@@ -59,7 +59,8 @@ void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
             }
         }
     }
-    if (frame->pFrameSibling) DrawFrame(static_cast<ModelFrame*>(frame->pFrameSibling), world, sweep);
+    if (frame->pFrameSibling)
+        DrawFrame(static_cast<ModelFrame*>(frame->pFrameSibling), world, sweep);
     if (frame->pFrameFirstChild)
         DrawFrame(static_cast<ModelFrame*>(frame->pFrameFirstChild), world, sweep);
 }

@@ -13,8 +13,8 @@ struct ModelFrame : D3DXFRAME {
 
 // A mesh container: the loader's container plus what drawing and skinning need.
 struct ModelMeshContainer : D3DXMESHCONTAINER {
-    TexturePtr* pTextures;            // NumMaterials entries, null where a material has none
-    MeshPtr pDrawMesh;                // skinned: the clone skinning writes; else MeshData.pMesh
+    TexturePtr* pTextures; // NumMaterials entries, null where a material has none
+    MeshPtr pDrawMesh;     // skinned: the clone skinning writes; else MeshData.pMesh
     DWORD NumBones;
     D3DXMATRIX* pBoneMatrices;        // bone offset x bone frame's combined, per bone
     D3DXMATRIX* pBoneOffsets;         // copied from the skin at creation
@@ -43,14 +43,14 @@ char* CopyFrameName(const char* name);
 
 struct ModelSlot {
     bool IsHierarchy;
-    MeshPtr pMesh;                // plain
-    DWORD NumMaterials;           // plain
-    D3DMATERIAL9* pMaterials;     // plain, ambient replaced by diffuse
-    TexturePtr* pTextures;        // plain
-    ModelFrame* pRootFrame;       // hierarchy
+    MeshPtr pMesh;            // plain
+    DWORD NumMaterials;       // plain
+    D3DMATERIAL9* pMaterials; // plain, ambient replaced by diffuse
+    TexturePtr* pTextures;    // plain
+    ModelFrame* pRootFrame;   // hierarchy
     AnimControllerPtr pAnimController;
-    double Period;                // seconds, length of the first animation set
-    float LastTime;               // time of the last computed pose
+    double Period;  // seconds, length of the first animation set
+    float LastTime; // time of the last computed pose
 };
 
 constexpr int kModelSlotCount = 3;

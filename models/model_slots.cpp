@@ -25,8 +25,7 @@ static void LoadPlainModel(ModelSlot& m, const char* fileName) {
         return; // the loader said why on stderr; the slot stays empty
     }
     m.NumMaterials = count;
-    m.pMesh->OptimizeInplace(D3DXMESHOPT_COMPACT | D3DXMESHOPT_ATTRSORT |
-                                 D3DXMESHOPT_VERTEXCACHE,
+    m.pMesh->OptimizeInplace(D3DXMESHOPT_COMPACT | D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE,
                              static_cast<const DWORD*>(adjacency->GetBufferPointer()), nullptr,
                              nullptr, nullptr);
     if (m.NumMaterials > 0) {
@@ -96,8 +95,7 @@ void LinkBones(ModelFrame* frame, ModelFrame* root) {
         }
     }
     if (frame->pFrameSibling) LinkBones(static_cast<ModelFrame*>(frame->pFrameSibling), root);
-    if (frame->pFrameFirstChild)
-        LinkBones(static_cast<ModelFrame*>(frame->pFrameFirstChild), root);
+    if (frame->pFrameFirstChild) LinkBones(static_cast<ModelFrame*>(frame->pFrameFirstChild), root);
 }
 
 void UpdateModelAnimation(int slot, float time) {

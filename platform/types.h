@@ -10,8 +10,12 @@ using HRESULT = int;
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = -2147467259; // 0x80004005
 constexpr HRESULT E_OUTOFMEMORY = -2147024882;
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 using DWORD = uint32_t;
 using D3DCOLOR = uint32_t; // 0xAARRGGBB

@@ -31,8 +31,7 @@ namespace {
 struct OverlayCursor {
     RECT rect = {10, 0, 410, 60};
     void Line(ID3DXFont* font, const char* text) {
-        if (font)
-            font->DrawTextA(nullptr, text, int(std::strlen(text)), &rect, 0, 0xFFFFFFFF);
+        if (font) font->DrawTextA(nullptr, text, int(std::strlen(text)), &rect, 0, 0xFFFFFFFF);
     }
     void Next(int step) {
         rect.top += step;
@@ -40,7 +39,9 @@ struct OverlayCursor {
     }
 };
 
-ID3DXFont* Pick(bool bold) { return bold ? g_pFontBold.get() : g_pFont.get(); }
+ID3DXFont* Pick(bool bold) {
+    return bold ? g_pFontBold.get() : g_pFont.get();
+}
 
 void DrawJoystickLines(OverlayCursor& c) {
     const DIJOYSTATE2& j = g_JoyState;
@@ -84,9 +85,15 @@ void DrawOverlay() {
                   g_nScreenHeight, double(g_fFrameRate));
     c.Line(g_pFontBold.get(), display);
     static const char* const kKeyLines[] = {
-        "[Esc/F10] Quit",          "[Cursor Left] Turn left",     "[Cursor Right] Turn right",
-        "[Cursor Up] Move forward", "[Cursor Down] Move backward", "[A] Strafe left",
-        "[D] Strafe right",        "[W] Move up",                 "[S] Move down",
+        "[Esc/F10] Quit",
+        "[Cursor Left] Turn left",
+        "[Cursor Right] Turn right",
+        "[Cursor Up] Move forward",
+        "[Cursor Down] Move backward",
+        "[A] Strafe left",
+        "[D] Strafe right",
+        "[W] Move up",
+        "[S] Move down",
     };
     for (const char* line : kKeyLines) {
         c.Next(25);

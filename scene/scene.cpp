@@ -7,10 +7,12 @@
 
 SceneObject g_SceneObjects[kSceneObjectCount];
 
-void ResetScene() { std::memset(g_SceneObjects, 0, sizeof g_SceneObjects); }
+void ResetScene() {
+    std::memset(g_SceneObjects, 0, sizeof g_SceneObjects);
+}
 
-void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX,
-                 float scaleY, float scaleZ, float pitch, float yaw, float roll) {
+void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX, float scaleY,
+                 float scaleZ, float pitch, float yaw, float roll) {
     SceneObject& o = g_SceneObjects[slot];
     o.modelSlot = modelSlot;
     o.position = {x, y, z};
@@ -40,7 +42,9 @@ D3DXVECTOR3 DirectionFromYaw(float yaw) {
     return d;
 }
 
-void TurnObject(int slot, float angle) { g_SceneObjects[slot].yaw += angle; }
+void TurnObject(int slot, float angle) {
+    g_SceneObjects[slot].yaw += angle;
+}
 
 void MoveObject(int slot, float distance) {
     SceneObject& o = g_SceneObjects[slot];

@@ -27,8 +27,8 @@ struct SceneObject {
 constexpr int kSceneObjectCount = 3;
 extern SceneObject g_SceneObjects[kSceneObjectCount];
 
-void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX,
-                 float scaleY, float scaleZ, float pitch, float yaw, float roll);
+void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX, float scaleY,
+                 float scaleZ, float pitch, float yaw, float roll);
 
 // Unit heading (sin a, 0, cos a) of a yaw in degrees, a = yaw * 3.14 / 180.
 D3DXVECTOR3 DirectionFromYaw(float yaw);

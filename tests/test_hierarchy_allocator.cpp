@@ -14,11 +14,11 @@ class Allocator : public ::testing::Test {
     void SetUp() override { device = UseRecordingDevice(); }
     void TearDown() override { ReleaseRecordingDevice(); }
 
-    ModelMeshContainer* Create(const D3DXMESHDATA& data, const D3DXMATERIAL* materials,
-                               DWORD count, const SkinInfoPtr& skin = nullptr) {
+    ModelMeshContainer* Create(const D3DXMESHDATA& data, const D3DXMATERIAL* materials, DWORD count,
+                               const SkinInfoPtr& skin = nullptr) {
         D3DXMESHCONTAINER* mc = nullptr;
-        EXPECT_EQ(g_HierarchyAllocator.CreateMeshContainer("body", &data, materials, nullptr,
-                                                           count, nullptr, skin, &mc),
+        EXPECT_EQ(g_HierarchyAllocator.CreateMeshContainer("body", &data, materials, nullptr, count,
+                                                           nullptr, skin, &mc),
                   S_OK);
         return static_cast<ModelMeshContainer*>(mc);
     }
@@ -38,12 +38,13 @@ TEST_F(Allocator, FrameNamesAndMatrices) {
     EXPECT_STREQ(empty->Name, ""); // an empty name stays empty
     const D3DXMATRIX identity = IdentityMatrix();
     EXPECT_EQ(std::memcmp(&named->TransformationMatrix, &identity, sizeof identity), 0);
-    EXPECT_EQ(std::memcmp(&static_cast<ModelFrame*>(named)->CombinedMatrix, &identity,
-                          sizeof identity),
-              0);
+    EXPECT_EQ(
+        std::memcmp(&static_cast<ModelFrame*>(named)->CombinedMatrix, &identity, sizeof identity),
+        0);
     EXPECT_EQ(named->pFrameSibling, nullptr);
     EXPECT_EQ(named->pMeshContainer, nullptr);
-    for (D3DXFRAME* f : {named, unnamed, empty}) EXPECT_EQ(g_HierarchyAllocator.DestroyFrame(f), S_OK);
+    for (D3DXFRAME* f : {named, unnamed, empty})
+        EXPECT_EQ(g_HierarchyAllocator.DestroyFrame(f), S_OK);
     EXPECT_EQ(g_HierarchyAllocator.DestroyFrame(nullptr), S_OK);
     EXPECT_EQ(g_HierarchyAllocator.DestroyMeshContainer(nullptr), S_OK);
 }

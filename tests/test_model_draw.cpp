@@ -87,7 +87,8 @@ TEST_F(ModelDraw, WithoutEffectOnlyTheDeviceIsTold) {
     g_pEffect.reset();
     MakePlainSlot(0, {1.0f, 0.5f});
     DrawModel(0);
-    for (const RecordedCall& c : device->calls) EXPECT_EQ(c.op.rfind("Effect.", 0), std::string::npos) << c.op;
+    for (const RecordedCall& c : device->calls)
+        EXPECT_EQ(c.op.rfind("Effect.", 0), std::string::npos) << c.op;
     EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
 }
 
@@ -108,9 +109,9 @@ TEST_F(ModelDraw, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
     D3DXMESHDATA data = {D3DXMESHTYPE_MESH, MakeTriangleMesh(device.get(), 1)};
     D3DXMATERIAL material = {MaterialWithAlpha(1.0f), nullptr};
     D3DXMESHCONTAINER* mc = nullptr;
-    ASSERT_EQ(alloc.CreateMeshContainer("mesh", &data, &material, nullptr, 1, nullptr, nullptr,
-                                        &mc),
-              S_OK);
+    ASSERT_EQ(
+        alloc.CreateMeshContainer("mesh", &data, &material, nullptr, 1, nullptr, nullptr, &mc),
+        S_OK);
     child->pMeshContainer = mc;
     D3DXMatrixTranslation(&static_cast<ModelFrame*>(child)->CombinedMatrix, 0, 1, 0);
     ModelSlot& m = g_ModelSlots[1];

@@ -14,10 +14,9 @@ std::map<std::string, std::string> Offscreen(std::map<std::string, std::string> 
 
 TEST(Program, GoodStartLogsTwoLinesAndPresentsAtTheRequestedSize) {
     const std::string dir = MakeScratchDir("good_start");
-    ViewerRun run = RunProgram(ViewerPath(), {"rx", "800", "ry", "600"},
-                               Offscreen({{"DUOSCOPE_FRAMES", "5"},
-                                          {"DUOSCOPE_SCREENSHOT", dir + "/shot.png"}}),
-                               dir);
+    ViewerRun run = RunProgram(
+        ViewerPath(), {"rx", "800", "ry", "600"},
+        Offscreen({{"DUOSCOPE_FRAMES", "5"}, {"DUOSCOPE_SCREENSHOT", dir + "/shot.png"}}), dir);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.log, "Initialized DirectX 9\nInitialized resolution 800x600\n");
     const Image shot = LoadPng(dir + "/shot.png");
@@ -43,9 +42,9 @@ TEST(Program, UnusableSizeIsLoggedAndEndsWithCodeOne) {
 
 TEST(Program, NoGraphicsAtAllIsLoggedAndEndsWithCodeOne) {
     const std::string dir = MakeScratchDir("no_gl");
-    ViewerRun run = RunProgram(ViewerPath(), {}, {{"SDL_VIDEODRIVER", "nosuchdriver"},
-                                                  {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
-                               dir);
+    ViewerRun run = RunProgram(
+        ViewerPath(), {},
+        {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, dir);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.log, "Cannot initialize DirectX 9 -- program quit\n");
     EXPECT_FALSE(run.errors.empty()); // says why
@@ -53,9 +52,12 @@ TEST(Program, NoGraphicsAtAllIsLoggedAndEndsWithCodeOne) {
 
 TEST(Program, MalformedHooksAreRefusedBeforeAnythingStarts) {
     const std::string dir = MakeScratchDir("bad_hooks");
-    for (auto [name, value] : std::vector<std::pair<std::string, std::string>>{
-             {"DUOSCOPE_FRAMES", "ten"}, {"DUOSCOPE_FRAMES", "0"}, {"DUOSCOPE_KEYS", "UP@5"},
-             {"DUOSCOPE_SEED", "-1"}, {"DUOSCOPE_SEED", "12x"}}) {
+    for (auto [name, value] :
+         std::vector<std::pair<std::string, std::string>>{{"DUOSCOPE_FRAMES", "ten"},
+                                                          {"DUOSCOPE_FRAMES", "0"},
+                                                          {"DUOSCOPE_KEYS", "UP@5"},
+                                                          {"DUOSCOPE_SEED", "-1"},
+                                                          {"DUOSCOPE_SEED", "12x"}}) {
         ViewerRun run = RunProgram(ViewerPath(), {}, Offscreen({{name, value}}), dir);
         EXPECT_EQ(run.exitCode, 2) << name << "=" << value;
         EXPECT_NE(run.errors.find(name), std::string::npos) << run.errors;

@@ -50,8 +50,8 @@ TEST_F(RenderPass, FrameCallSequence) {
     const std::string pass = "Effect.BeginPass Effect.SetMatrix " + object + " " + object + " " +
                              object + " Effect.EndPass";
     EXPECT_EQ(device->OpSequence(), "Clear BeginScene SetTransform Effect.SetTechnique "
-                                    "Effect.Begin " + pass + " " + pass +
-                                        " Effect.End EndScene Present");
+                                    "Effect.Begin " +
+                                        pass + " " + pass + " Effect.End EndScene Present");
     EXPECT_EQ(device->calls[0].a, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
     EXPECT_EQ(device->calls[0].b, 0u);
     ExpectMatrixEq(device->calls[2].matrix, IdentityMatrix(), "world identity");
@@ -63,9 +63,9 @@ TEST_F(RenderPass, TechniqueFollowsTheViewFlags) {
         bool standard, withZ, camera2;
         const char* technique;
     };
-    for (Case c : {Case{false, true, false, "DuoscopeWithZ"}, Case{false, false, false, "Duoscope"},
-                   Case{true, true, false, "StandardShading"},
-                   Case{true, false, true, "StandardShading"}}) {
+    for (Case c :
+         {Case{false, true, false, "DuoscopeWithZ"}, Case{false, false, false, "Duoscope"},
+          Case{true, true, false, "StandardShading"}, Case{true, false, true, "StandardShading"}}) {
         g_bStandardView = c.standard;
         g_bWithZ = c.withZ;
         g_bCamera2View = c.camera2;
@@ -153,12 +153,21 @@ TEST_F(RenderPass, OverlayLinesFontsAndRectangles) {
     RenderScene();
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 16u);
-    const char* texts[] = {"", "Press F1 to show/hide help", "Display: 800x600 (59.9 fps)",
-                           "[Esc/F10] Quit", "[Cursor Left] Turn left",
-                           "[Cursor Right] Turn right", "[Cursor Up] Move forward",
-                           "[Cursor Down] Move backward", "[A] Strafe left", "[D] Strafe right",
-                           "[W] Move up", "[S] Move down", "[1]: normal view from camera 1",
-                           "[2]: normal view from camera 2", "[3]: Duoscope view",
+    const char* texts[] = {"",
+                           "Press F1 to show/hide help",
+                           "Display: 800x600 (59.9 fps)",
+                           "[Esc/F10] Quit",
+                           "[Cursor Left] Turn left",
+                           "[Cursor Right] Turn right",
+                           "[Cursor Up] Move forward",
+                           "[Cursor Down] Move backward",
+                           "[A] Strafe left",
+                           "[D] Strafe right",
+                           "[W] Move up",
+                           "[S] Move down",
+                           "[1]: normal view from camera 1",
+                           "[2]: normal view from camera 2",
+                           "[3]: Duoscope view",
                            "[4]: Toggle auto move camera 2"};
     for (size_t i = 0; i < 16; ++i) {
         EXPECT_EQ(lines[i].text, texts[i]);

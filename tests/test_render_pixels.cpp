@@ -102,9 +102,9 @@ TEST_F(RenderPixels, EachStandardViewShowsTheOtherCharacterWhereItsCameraPutsIt)
     // character in front of it.
     const SceneObject& controlled = g_SceneObjects[g_nControlled];
     const SceneObject& other = g_SceneObjects[g_nOther];
-    g_SceneObjects[g_nOther].yaw =
-        std::atan2(controlled.position.x - other.position.x,
-                   controlled.position.z - other.position.z) * 180.0f / 3.14f;
+    g_SceneObjects[g_nOther].yaw = std::atan2(controlled.position.x - other.position.x,
+                                              controlled.position.z - other.position.z) *
+                                   180.0f / 3.14f;
     for (bool camera2 : {false, true}) {
         const int shown = camera2 ? g_nControlled : g_nOther;
         const Frame with = RenderStandard(camera2);
@@ -156,7 +156,7 @@ TEST_F(RenderPixels, DuoscopeWithoutZShowsWhatWallsHide) {
     const Frame zWith = render(true, true), zWithout = render(true, false);
     const Frame noZWith = render(false, true), noZWithout = render(false, false);
     const int w = g_nScreenWidth, h = g_nScreenHeight;
-    EXPECT_LT(DifferingPixels(zWith, zWithout, 0, 0, w, h, 1), 20); // hidden in red
+    EXPECT_LT(DifferingPixels(zWith, zWithout, 0, 0, w, h, 1), 20);      // hidden in red
     EXPECT_GT(DifferingPixels(noZWith, noZWithout, 0, 0, w, h, 1), 100); // seen through
 }
 

@@ -82,7 +82,8 @@ TEST(FrameRate, TickWrapAroundIsHarmless) {
 TEST(WindowProc, HandlesItsThreeMessagesAndPassesTheRest) {
     ResetWindowSystemForTests();
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
     EXPECT_EQ(WindowProc(nullptr, WM_MOUSEMOVE, 0, 0), 0);
     EXPECT_EQ(WindowProc(nullptr, WM_PAINT, 0, 0), 0);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
@@ -124,8 +125,8 @@ TEST(KeyScript, KeysAreDownInsideTheirWindowOnly) {
 
 TEST(KeyScript, MalformedScriptsAreRefused) {
     std::string error;
-    for (const char* bad : {"UP", "UP@", "UP@1", "UP@5-2", "NOPE@1-2", "UP@1-2,", "0x@1-2",
-                            "UP@a-b", "0x1FF@1-2"}) {
+    for (const char* bad :
+         {"UP", "UP@", "UP@1", "UP@5-2", "NOPE@1-2", "UP@1-2,", "0x@1-2", "UP@a-b", "0x1FF@1-2"}) {
         error.clear();
         EXPECT_FALSE(SetKeyScript(bad, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;

@@ -120,9 +120,12 @@ DWORD RecordingDevice::GetRenderState(D3DRENDERSTATETYPE state) const {
 }
 HRESULT RecordingDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DXMATRIX* m) {
     if (!m) return E_FAIL;
-    if (state == D3DTS_WORLD) world_ = *m;
-    else if (state == D3DTS_VIEW) view_ = *m;
-    else if (state == D3DTS_PROJECTION) projection_ = *m;
+    if (state == D3DTS_WORLD)
+        world_ = *m;
+    else if (state == D3DTS_VIEW)
+        view_ = *m;
+    else if (state == D3DTS_PROJECTION)
+        projection_ = *m;
     RecordedCall c{"SetTransform", "", state};
     c.matrix = *m;
     calls.push_back(c);

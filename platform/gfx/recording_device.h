@@ -12,13 +12,13 @@
 struct RecordedCall {
     RecordedCall(std::string op_, std::string name_ = {}, DWORD a_ = 0, DWORD b_ = 0)
         : op(std::move(op_)), name(std::move(name_)), a(a_), b(b_) {}
-    std::string op;           // "Clear", "SetRenderState", "Effect.SetMatrix", "Font.DrawText", ...
-    std::string name;         // technique, parameter or font face; text drawn
-    DWORD a = 0, b = 0;       // state and value, stage, attribute id, pass, ...
-    D3DXMATRIX matrix{};      // SetTransform, Effect.SetMatrix
-    RECT rect{};              // Font.DrawText
-    std::string text;         // Font.DrawText: the characters handed over
-    int count = 0;            // Font.DrawText: the count handed over
+    std::string op;      // "Clear", "SetRenderState", "Effect.SetMatrix", "Font.DrawText", ...
+    std::string name;    // technique, parameter or font face; text drawn
+    DWORD a = 0, b = 0;  // state and value, stage, attribute id, pass, ...
+    D3DXMATRIX matrix{}; // SetTransform, Effect.SetMatrix
+    RECT rect{};         // Font.DrawText
+    std::string text;    // Font.DrawText: the characters handed over
+    int count = 0;       // Font.DrawText: the count handed over
     const void* object = nullptr; // texture, mesh or material handed over
 };
 

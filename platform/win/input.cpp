@@ -29,17 +29,28 @@ SDL_Scancode ScancodeOf(int vk) {
         return SDL_Scancode(SDL_SCANCODE_KP_1 + (vk - VK_NUMPAD1));
     if (vk >= VK_F1 && vk <= VK_F1 + 11) return SDL_Scancode(SDL_SCANCODE_F1 + (vk - VK_F1));
     switch (vk) {
-    case VK_NUMPAD0: return SDL_SCANCODE_KP_0;
-    case VK_ESCAPE: return SDL_SCANCODE_ESCAPE;
-    case VK_LEFT: return SDL_SCANCODE_LEFT;
-    case VK_RIGHT: return SDL_SCANCODE_RIGHT;
-    case VK_UP: return SDL_SCANCODE_UP;
-    case VK_DOWN: return SDL_SCANCODE_DOWN;
-    case VK_PRIOR: return SDL_SCANCODE_PAGEUP;
-    case VK_NEXT: return SDL_SCANCODE_PAGEDOWN;
-    case 0x0D: return SDL_SCANCODE_RETURN;
-    case 0x20: return SDL_SCANCODE_SPACE;
-    default: return SDL_SCANCODE_UNKNOWN;
+    case VK_NUMPAD0:
+        return SDL_SCANCODE_KP_0;
+    case VK_ESCAPE:
+        return SDL_SCANCODE_ESCAPE;
+    case VK_LEFT:
+        return SDL_SCANCODE_LEFT;
+    case VK_RIGHT:
+        return SDL_SCANCODE_RIGHT;
+    case VK_UP:
+        return SDL_SCANCODE_UP;
+    case VK_DOWN:
+        return SDL_SCANCODE_DOWN;
+    case VK_PRIOR:
+        return SDL_SCANCODE_PAGEUP;
+    case VK_NEXT:
+        return SDL_SCANCODE_PAGEDOWN;
+    case 0x0D:
+        return SDL_SCANCODE_RETURN;
+    case 0x20:
+        return SDL_SCANCODE_SPACE;
+    default:
+        return SDL_SCANCODE_UNKNOWN;
     }
 }
 
@@ -79,9 +90,9 @@ int VirtualKeyFromName(std::string_view name) {
         int vk;
     };
     static constexpr Named kNames[] = {
-        {"UP", VK_UP},       {"DOWN", VK_DOWN}, {"LEFT", VK_LEFT},   {"RIGHT", VK_RIGHT},
-        {"ESC", VK_ESCAPE},  {"F1", VK_F1},     {"F10", VK_F10},     {"PGUP", VK_PRIOR},
-        {"PGDN", VK_NEXT},   {"SPACE", 0x20},   {"ENTER", 0x0D},
+        {"UP", VK_UP},      {"DOWN", VK_DOWN}, {"LEFT", VK_LEFT}, {"RIGHT", VK_RIGHT},
+        {"ESC", VK_ESCAPE}, {"F1", VK_F1},     {"F10", VK_F10},   {"PGUP", VK_PRIOR},
+        {"PGDN", VK_NEXT},  {"SPACE", 0x20},   {"ENTER", 0x0D},
     };
     for (const Named& n : kNames)
         if (name == n.name) return n.vk;
@@ -104,9 +115,8 @@ bool SetKeyScript(std::string_view script, std::string* error) {
     size_t pos = 0;
     while (!script.empty()) {
         const size_t comma = script.find(',', pos);
-        const std::string_view entry = script.substr(pos, comma == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : comma - pos);
+        const std::string_view entry = script.substr(
+            pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
         const size_t at = entry.find('@');
         const size_t dash = entry.find('-', at == std::string_view::npos ? 0 : at);
         ScriptedKey k{};
@@ -156,6 +166,12 @@ uint32_t GetTickCount() {
 void InjectKeyState(int vk, bool down) {
     if (vk >= 0 && vk < 256) g_injected[vk] = down ? 1 : -1;
 }
-void ClearInjectedKeys() { g_injected.fill(0); }
-void SetTickCountForTests(std::optional<uint32_t> ticks) { g_pinnedTicks = ticks; }
-void SetKeyReadHookForTests(void (*hook)(int)) { g_readHook = hook; }
+void ClearInjectedKeys() {
+    g_injected.fill(0);
+}
+void SetTickCountForTests(std::optional<uint32_t> ticks) {
+    g_pinnedTicks = ticks;
+}
+void SetKeyReadHookForTests(void (*hook)(int)) {
+    g_readHook = hook;
+}

@@ -81,8 +81,12 @@ void TranslateSdlEvents() {
 
 } // namespace
 
-HINSTANCE GetModuleHandleA(const char*) { return &g_desktop; }
-HCURSOR LoadCursorA(HINSTANCE, const char* name) { return const_cast<char*>(name); }
+HINSTANCE GetModuleHandleA(const char*) {
+    return &g_desktop;
+}
+HCURSOR LoadCursorA(HINSTANCE, const char* name) {
+    return const_cast<char*>(name);
+}
 
 uint16_t RegisterClassExA(const WNDCLASSEXA* wc) {
     if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return 0;
@@ -96,7 +100,9 @@ bool UnregisterClassA(const char* className, HINSTANCE) {
     return true;
 }
 
-HWND GetDesktopWindow() { return &g_desktop; }
+HWND GetDesktopWindow() {
+    return &g_desktop;
+}
 
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                      int y, int width, int height, HWND, void*, HINSTANCE, void*) {
@@ -139,7 +145,9 @@ bool DestroyWindow(HWND w) {
     return true;
 }
 
-bool ValidateRect(HWND, const RECT*) { return true; }
+bool ValidateRect(HWND, const RECT*) {
+    return true;
+}
 
 LRESULT DefWindowProcA(HWND w, UINT message, WPARAM, LPARAM) {
     if (message == WM_CLOSE) DestroyWindow(w);
@@ -157,7 +165,9 @@ bool PeekMessageA(MSG* msg, HWND window, UINT, UINT, UINT removeFlags) {
     return false;
 }
 
-bool TranslateMessage(const MSG*) { return false; }
+bool TranslateMessage(const MSG*) {
+    return false;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd || msg->hwnd != g_window.get() || !msg->hwnd->proc) return 0;
@@ -169,11 +179,19 @@ void PostQuitMessage(int exitCode) {
     g_quitPosted = true;
 }
 
-bool QuitPosted() { return g_quitPosted; }
-void ClearQuitPostedForTests() { g_quitPosted = false; }
+bool QuitPosted() {
+    return g_quitPosted;
+}
+void ClearQuitPostedForTests() {
+    g_quitPosted = false;
+}
 
-SDL_Window* SdlWindowOf(HWND w) { return (w && w == g_window.get()) ? w->sdl : nullptr; }
-bool IsFullScreenWindow(HWND w) { return w && w == g_window.get() && w->fullScreen; }
+SDL_Window* SdlWindowOf(HWND w) {
+    return (w && w == g_window.get()) ? w->sdl : nullptr;
+}
+bool IsFullScreenWindow(HWND w) {
+    return w && w == g_window.get() && w->fullScreen;
+}
 
 void ResetWindowSystemForTests() {
     g_queue.clear();

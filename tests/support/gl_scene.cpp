@@ -32,4 +32,6 @@ void PlaceStartScene() {
     UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
 }
 
-void StopGlScene() { Shutdown(); }
+void StopGlScene() {
+    Shutdown();
+}

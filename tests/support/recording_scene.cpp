@@ -46,8 +46,8 @@ MeshPtr MakeTriangleMesh(IDirect3DDevice9* device, int subsets) {
     }
     MeshDeclaration declaration;
     declaration.hasNormal = true;
-    return std::make_shared<ID3DXMesh>(device, declaration, std::move(vertices),
-                                       std::move(indices), std::move(attributes));
+    return std::make_shared<ID3DXMesh>(device, declaration, std::move(vertices), std::move(indices),
+                                       std::move(attributes));
 }
 
 D3DMATERIAL9 MaterialWithAlpha(float alpha) {

@@ -50,8 +50,10 @@ int StartProgram(const std::string& program, const std::vector<std::string>& arg
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
         for (const auto& [key, value] : env) {
-            if (value.empty()) unsetenv(key.c_str());
-            else setenv(key.c_str(), value.c_str(), 1);
+            if (value.empty())
+                unsetenv(key.c_str());
+            else
+                setenv(key.c_str(), value.c_str(), 1);
         }
         const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) dup2(fd, 2);

@@ -8,8 +8,8 @@
 #include <vector>
 
 struct ViewerRun {
-    int exitCode = -1; // -1 when it had to be killed
-    std::string log;   // log.txt, empty when none was written
+    int exitCode = -1;  // -1 when it had to be killed
+    std::string log;    // log.txt, empty when none was written
     std::string errors; // what it wrote to stderr
 };
 

@@ -14,7 +14,9 @@
 
 namespace {
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 XWindowInfo FindWindow(Display* d, Window w, const std::string& title) {
     XWindowInfo info;
