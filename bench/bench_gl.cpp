@@ -228,8 +228,10 @@ void BM_BareGlTechnique(benchmark::State& state) {
                           reinterpret_cast<const void*>(offsetof(MeshVertex, normal)));
     glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(MeshVertex),
                           reinterpret_cast<const void*>(offsetof(MeshVertex, texcoord)));
-    for (GLuint a = 0; a < 3; ++a) glEnableVertexAttribArray(a);
-    glVertexAttrib4f(3, 1, 1, 1, 1);
+    // The same vertex layout as the device's meshes, colour bytes included.
+    glVertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, sizeof(MeshVertex),
+                          reinterpret_cast<const void*>(offsetof(MeshVertex, color)));
+    for (GLuint a = 0; a < 4; ++a) glEnableVertexAttribArray(a);
     glViewport(0, 0, kWidth, kHeight);
     glEnable(GL_CULL_FACE);
     glFrontFace(GL_CW);
