@@ -20,9 +20,7 @@ test: setup
 	@bash scripts/test.sh
 
 bench: setup
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null
-	cmake --build build-bench -j $(JOBS)
-	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && (cd data && ../$$b) ; done
+	@bash scripts/bench.sh
 
 clean:
 	rm -rf build build-*
