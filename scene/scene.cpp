@@ -46,13 +46,17 @@ void TurnObject(int slot, float angle) {
     g_SceneObjects[slot].yaw += angle;
 }
 
+// Moves an object by distance along a unit direction and flags it for the position send.
+static void Displace(SceneObject& o, const D3DXVECTOR3& direction, float distance) {
+    o.moved = true;
+    o.position.x += direction.x * distance;
+    o.position.y += direction.y * distance;
+    o.position.z += direction.z * distance;
+}
+
 void MoveObject(int slot, float distance) {
     SceneObject& o = g_SceneObjects[slot];
-    const D3DXVECTOR3 d = DirectionFromYaw(o.yaw);
-    o.moved = true;
-    o.position.x += d.x * distance;
-    o.position.y += d.y * distance;
-    o.position.z += d.z * distance;
+    Displace(o, DirectionFromYaw(o.yaw), distance);
 }
 
 void StrafeObject(int slot, float distance) {
@@ -62,10 +66,7 @@ void StrafeObject(int slot, float distance) {
     D3DXVECTOR3 right;
     D3DXVec3Cross(&right, &up, &d);
     D3DXVec3Normalize(&right, &right);
-    o.moved = true;
-    o.position.x += right.x * distance;
-    o.position.y += right.y * distance;
-    o.position.z += right.z * distance;
+    Displace(o, right, distance);
 }
 
 void LiftObject(int slot, float distance) {
