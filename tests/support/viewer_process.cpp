@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,7 @@ int StartProgram(const std::string& program, const std::vector<std::string>& arg
     if (fs::is_regular_file(dir + "/log.txt")) fs::remove(dir + "/log.txt");
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that failed hard
         if (chdir(dir.c_str()) != 0) _exit(127);
         for (const auto& [key, value] : env) {
             if (value.empty())
@@ -56,7 +58,10 @@ int StartProgram(const std::string& program, const std::vector<std::string>& arg
                 setenv(key.c_str(), value.c_str(), 1);
         }
         const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) dup2(fd, 2);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
