@@ -168,7 +168,7 @@ std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, i
     auto glContext = std::make_shared<GlContext>();
     glContext->context = context;
     glContext->window = window;
-    std::shared_ptr<GlDevice> device(new GlDevice(std::move(glContext), width, height));
+    auto device = std::make_shared<GlDevice>(std::move(glContext), width, height);
     if (!device->CreateBackBuffer(samples)) return nullptr; // the destructor frees the context
     return device;
 }

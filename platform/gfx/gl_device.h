@@ -68,6 +68,8 @@ class GlDevice final : public IDirect3DDevice9 {
     // samples is 4). Null, with the reason on stderr, when any step fails.
     static std::shared_ptr<GlDevice> Create(HWND window, int width, int height, int samples,
                                             const GlLimits& limits);
+    // Use Create: the device is not usable before its back buffer exists.
+    GlDevice(std::shared_ptr<GlContext> context, int width, int height);
     ~GlDevice() override;
     GlDevice(const GlDevice&) = delete;
     GlDevice& operator=(const GlDevice&) = delete;
@@ -110,7 +112,6 @@ class GlDevice final : public IDirect3DDevice9 {
     DWORD TextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const;
 
   private:
-    GlDevice(std::shared_ptr<GlContext> context, int width, int height);
     bool CreateBackBuffer(int samples);
     void ApplyRenderStates();
     void SetReservedUniforms(const GlProgram& program);
