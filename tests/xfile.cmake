@@ -1,13 +1,6 @@
 # The .x reader's extra test wiring: Assimp as a test-only oracle, and the libFuzzer target.
 
-find_package(assimp CONFIG QUIET)
-if(TARGET test_xfile_assimp)
-    if(TARGET assimp::assimp)
-        target_link_libraries(test_xfile_assimp PRIVATE assimp::assimp)
-    else()
-        target_link_libraries(test_xfile_assimp PRIVATE assimp)
-    endif()
-endif()
+duo_link_assimp(test_xfile_assimp)
 
 # tests/fuzz/fuzz_xfile.cpp: the reader and both D3DX loaders on arbitrary bytes. Only the
 # reader's own sources are built with coverage instrumentation, so the fuzzer steers by them.
