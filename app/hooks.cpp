@@ -59,7 +59,5 @@ bool WriteScreenshot(const char* fileName) {
     std::vector<uint8_t> rgba;
     if (!g_pDevice->ReadBackBuffer(rgba)) return false;
     const int w = g_pDevice->BackBufferWidth(), h = g_pDevice->BackBufferHeight();
-    // The screen shows colour only; the back buffer's alpha is whatever the passes left.
-    for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
     return WritePngFile(fileName, w, h, rgba);
 }

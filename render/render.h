@@ -24,8 +24,6 @@ HRESULT RenderScene();
 void DrawSceneObject(int objectSlot);
 // Scale, then pitch, yaw and roll (degrees times 3.14 / 180), then the position.
 D3DXMATRIX BuildWorldMatrix(const SceneObject& object);
-// The technique the view flags choose.
-const char* ChosenTechnique();
 
 // The character selection screen: both characters turning under three directional lights on
 // the fixed-function path, and the three texts. Returns the result of Present.

@@ -23,7 +23,8 @@ D3DXMATRIX BuildWorldMatrix(const SceneObject& o) {
     return w;
 }
 
-const char* ChosenTechnique() {
+// The technique the view flags choose.
+static const char* ChosenTechnique() {
     if (g_bStandardView) return kTechniqueStandard;
     return g_bWithZ ? kTechniqueDuoscopeWithZ : kTechniqueDuoscope;
 }

@@ -84,7 +84,8 @@ bool ParseNumber(std::string_view text, uint32_t* out, int base = 10) {
 
 } // namespace
 
-int VirtualKeyFromName(std::string_view name) {
+// Virtual-key code of a key name as the script takes it, or -1.
+static int VirtualKeyFromName(std::string_view name) {
     struct Named {
         const char* name;
         int vk;

@@ -24,8 +24,6 @@ uint32_t GetTickCount();
 bool SetKeyScript(std::string_view script, std::string* error);
 void StartKeyScript();
 void ClearKeyScript();
-// Virtual-key code of a key name as the script takes it, or -1.
-int VirtualKeyFromName(std::string_view name);
 
 // Test hooks: force a key's state (nullopt = back to the real sources), pin the tick count.
 void InjectKeyState(int virtualKey, bool down);

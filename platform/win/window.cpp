@@ -11,10 +11,8 @@
 struct WindowRecord {
     SDL_Window* sdl = nullptr;
     WNDPROC proc = nullptr;
-    bool fullScreen = false;
 
-    WindowRecord(SDL_Window* window, WNDPROC procedure, bool full)
-        : sdl(window), proc(procedure), fullScreen(full) {}
+    WindowRecord(SDL_Window* window, WNDPROC procedure) : sdl(window), proc(procedure) {}
     WindowRecord() = default;
     WindowRecord(const WindowRecord&) = delete;
     WindowRecord& operator=(const WindowRecord&) = delete;
@@ -118,7 +116,7 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
         std::fprintf(stderr, "duoscope: cannot create window: %s\n", SDL_GetError());
         return nullptr;
     }
-    g_window = std::make_unique<WindowRecord>(sdl, g_class.proc, fullScreen);
+    g_window = std::make_unique<WindowRecord>(sdl, g_class.proc);
     return g_window.get();
 }
 
@@ -188,9 +186,6 @@ void ClearQuitPostedForTests() {
 
 SDL_Window* SdlWindowOf(HWND w) {
     return (w && w == g_window.get()) ? w->sdl : nullptr;
-}
-bool IsFullScreenWindow(HWND w) {
-    return w && w == g_window.get() && w->fullScreen;
 }
 
 void ResetWindowSystemForTests() {

@@ -87,8 +87,6 @@ bool QuitPosted();
 
 // The SDL window behind a handle (null for a null or destroyed window).
 SDL_Window* SdlWindowOf(HWND window);
-// Whether the window was created full-screen (WS_POPUP).
-bool IsFullScreenWindow(HWND window);
 // Forgets all queued messages and windows, and that a quit was posted; for tests.
 void ResetWindowSystemForTests();
 // Forgets only that a quit was posted; for tests.
