@@ -1,5 +1,5 @@
 #include "app/joystick.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "platform/gfx/d3d.h"
 #include "models/model.h"

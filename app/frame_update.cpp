@@ -6,9 +6,9 @@
 // processor away for a millisecond per turn, which changes nothing about what the keys do.
 #include "app/frame_update.h"
 #include "app/joystick.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
-#include "platform/input/key_wait.h"
+#include "platform/win/key_wait.h"
 #include "platform/win/input.h"
 #include "render/camera.h"
 #include "render/render.h"

@@ -1,20 +1,9 @@
 #include "app/joystick.h"
+#include "core/settings.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
-
-DIJOYSTATE2 CentredJoyState() {
-    DIJOYSTATE2 s = {};
-    s.lX = s.lY = s.lZ = kJoyAxisCentre;
-    s.lRx = s.lRy = s.lRz = kJoyAxisCentre;
-    s.rglSlider[0] = s.rglSlider[1] = kJoyAxisCentre;
-    for (uint32_t& pov : s.rgdwPOV) pov = kJoyPovCentred;
-    return s;
-}
-
-JoystickDevice* g_pJoystick = nullptr;
-DIJOYSTATE2 g_JoyState = CentredJoyState();
 
 namespace {
 
@@ -37,34 +26,14 @@ std::unique_ptr<JoystickDevice> CreateFirstController(int count) {
 // Fixes the state layout and ties the device to the window, as set-up does; the failures are
 // told on stderr and leave the device unable to acquire.
 int32_t PrepareDevice(JoystickDevice& d, HWND window) {
-    if (!d.controller || !d.controller->Layout(nullptr, nullptr, nullptr)) {
+    if (int32_t hr = SetJoystickDataFormat(d); hr != 0) {
         std::fputs("Cannot SetDataFormat.\n", stderr);
-        return DIERR_INVALIDPARAM;
+        return hr;
     }
-    d.formatSet = true;
-    // Foreground use needs the window; SDL itself holds back input while another program has
-    // the focus.
-    if (!window) {
+    if (int32_t hr = SetJoystickCooperativeLevel(d, window); hr != 0) {
         std::fputs("Cannot SetCooperativeLevel.\n", stderr);
-        return DIERR_INVALIDPARAM;
+        return hr;
     }
-    d.cooperative = true;
-    return 0;
-}
-
-int32_t PollDevice(JoystickDevice& d) {
-    if (!d.acquired) return DIERR_NOTACQUIRED;
-    if (!d.controller || !d.controller->Attached()) {
-        d.acquired = false;
-        return DIERR_INPUTLOST;
-    }
-    return 0;
-}
-
-int32_t AcquireDevice(JoystickDevice& d) {
-    if (!d.formatSet || !d.cooperative) return DIERR_INVALIDPARAM;
-    if (!d.controller || !d.controller->Attached()) return DIERR_UNPLUGGED;
-    d.acquired = true;
     return 0;
 }
 
@@ -91,45 +60,6 @@ void TakeUpNewController() {
 }
 
 } // namespace
-
-int32_t JoyAxisValue(int16_t v) {
-    if (v < 0) return int32_t((int64_t(v) + 32768) * 32767 / 32768);
-    return kJoyAxisCentre + int32_t(int64_t(v) * 32768 / 32767);
-}
-
-uint32_t JoyPovValue(uint8_t hat) {
-    switch (hat) {
-    case kHatUp:
-        return 0;
-    case kHatRight | kHatUp:
-        return 4500;
-    case kHatRight:
-        return 9000;
-    case kHatRight | kHatDown:
-        return 13500;
-    case kHatDown:
-        return 18000;
-    case kHatLeft | kHatDown:
-        return 22500;
-    case kHatLeft:
-        return 27000;
-    case kHatLeft | kHatUp:
-        return 31500;
-    default:
-        return kJoyPovCentred;
-    }
-}
-
-DIJOYSTATE2 JoyStateFromReading(const JoystickReading& r) {
-    DIJOYSTATE2 s = CentredJoyState();
-    int32_t* const axes[JoystickReading::kMaxAxes] = {
-        &s.lX, &s.lY, &s.lZ, &s.lRz, &s.lRx, &s.lRy, &s.rglSlider[0], &s.rglSlider[1]};
-    for (int i = 0; i < r.axisCount && i < JoystickReading::kMaxAxes; ++i)
-        *axes[i] = JoyAxisValue(r.axes[i]);
-    for (int i = 0; i < r.hatCount && i < 4; ++i) s.rgdwPOV[i] = JoyPovValue(r.hats[i]);
-    for (int i = 0; i < r.buttonCount && i < 128; ++i) s.rgbButtons[i] = r.buttons[i] ? 0x80 : 0;
-    return s;
-}
 
 int32_t SetupJoystick(HWND window) {
     DropDevice();
@@ -160,17 +90,19 @@ void PollJoystick() {
     TakeUpNewController();
     if (!g_pJoystick) return;
     JoystickDevice& d = *g_pJoystick;
-    if (PollDevice(d) >= 0) {
+    if (PollJoystickDevice(d) >= 0) {
         g_JoyState = JoyStateFromReading(d.controller->Read());
         return;
     }
     // Not read this turn: the state keeps its previous contents.
-    while (AcquireDevice(d) == DIERR_INPUTLOST) {
+    // A lost device is acquired again; a few tries at most, so a device that keeps losing its
+    // input cannot hold the main loop.
+    for (int attempt = 0; attempt < 4 && AcquireJoystick(d) == DIERR_INPUTLOST; ++attempt) {
     }
 }
 
 void ReleaseJoystick() {
-    if (g_pJoystick) g_pJoystick->acquired = false;
+    if (g_pJoystick) UnacquireJoystick(*g_pJoystick);
     DropDevice();
     if (s_systemUp) StopJoystickSystem();
     s_systemUp = false;

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/joystick.h"
 #include "app/shell.h"
 #include "platform/win/input.h"

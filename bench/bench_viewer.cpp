@@ -1,7 +1,7 @@
 // The whole viewer: time from start to the first presented frame (the process is started with
 // DUOSCOPE_FRAMES=2: the placing frame and the first running frame), the frame rate of the
 // running loop off-screen at 640x480, and the cost of posing a model at an unchanged time.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "models/model.h"
 #include "render/camera.h"

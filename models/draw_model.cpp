@@ -1,4 +1,5 @@
-#include "app/settings.h"
+#include "core/matrix.h"
+#include "core/settings.h"
 #include "models/model.h"
 
 static bool FitsSweep(const D3DMATERIAL9& material, Sweep sweep) {
@@ -37,7 +38,7 @@ static void DrawPlainSweep(ModelSlot& m, Sweep sweep) {
 
 void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
     D3DXMATRIX frameWorld;
-    MultiplyMatrices(&frameWorld, frame->CombinedMatrix, world);
+    D3DXMatrixMultiply(&frameWorld, &frame->CombinedMatrix, &world);
     for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
          mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
         if (mc->pSkinInfo) {

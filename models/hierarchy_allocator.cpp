@@ -1,4 +1,5 @@
-#include "app/settings.h"
+#include "core/matrix.h"
+#include "core/settings.h"
 #include "models/model.h"
 
 #include <cstring>
@@ -17,8 +18,8 @@ char* CopyFrameName(const char* name) {
 HRESULT HierarchyAllocator::CreateFrame(const char* Name, D3DXFRAME** ppNewFrame) {
     ModelFrame* frame = new ModelFrame();
     frame->Name = CopyFrameName(Name);
-    frame->TransformationMatrix = IdentityMatrix();
-    frame->CombinedMatrix = IdentityMatrix();
+    D3DXMatrixIdentity(&frame->TransformationMatrix);
+    D3DXMatrixIdentity(&frame->CombinedMatrix);
     *ppNewFrame = frame;
     return S_OK;
 }

@@ -1,5 +1,7 @@
-#include "app/settings.h"
+#include "core/matrix.h"
+#include "core/settings.h"
 #include "models/model.h"
+#include "scene/scene.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +9,11 @@
 ModelSlot g_ModelSlots[kModelSlotCount];
 
 // Bones that name no frame of their hierarchy follow the model root.
-static D3DXMATRIX g_matRootPose = IdentityMatrix();
+static D3DXMATRIX g_matRootPose = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+
+double ModelAnimationPeriod(int32_t modelSlot) {
+    return g_ModelSlots[modelSlot].Period;
+}
 
 bool IsModelSlotEmpty(int slot) {
     const ModelSlot& m = g_ModelSlots[slot];
@@ -104,14 +110,15 @@ void UpdateModelAnimation(int slot, float time) {
     m.pAnimController->SetTrackPosition(0, double(time));
     m.pAnimController->AdvanceTime(0.0, nullptr);
     if (time == m.LastTime) return;
-    const D3DXMATRIX identity = IdentityMatrix();
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
     UpdateFrameMatrices(m.pRootFrame, &identity);
     UpdateSkins(m.pRootFrame);
     m.LastTime = time;
 }
 
 void UpdateFrameMatrices(ModelFrame* frame, const D3DXMATRIX* parentMatrix) {
-    MultiplyMatrices(&frame->CombinedMatrix, frame->TransformationMatrix, *parentMatrix);
+    D3DXMatrixMultiply(&frame->CombinedMatrix, &frame->TransformationMatrix, parentMatrix);
     if (frame->pFrameSibling)
         UpdateFrameMatrices(static_cast<ModelFrame*>(frame->pFrameSibling), parentMatrix);
     if (frame->pFrameFirstChild)
@@ -124,8 +131,8 @@ void UpdateSkins(ModelFrame* frame) {
          mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
         if (!mc->pSkinInfo) continue;
         for (DWORD i = 0; i < mc->NumBones; ++i)
-            MultiplyMatrices(&mc->pBoneMatrices[i], mc->pBoneOffsets[i],
-                             *mc->ppBoneFrameMatrices[i]);
+            D3DXMatrixMultiply(&mc->pBoneMatrices[i], &mc->pBoneOffsets[i],
+                               mc->ppBoneFrameMatrices[i]);
         MeshVertex* source = nullptr;
         MeshVertex* destination = nullptr;
         mc->MeshData.pMesh->LockVertexBuffer(D3DLOCK_READONLY, &source);

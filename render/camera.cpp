@@ -1,7 +1,7 @@
 #include "render/camera.h"
 
-#include "app/settings.h"
-#include "render/matrix.h"
+#include "core/settings.h"
+#include "core/matrix.h"
 #include "scene/scene.h"
 
 D3DXMATRIX g_matProj;

@@ -1,5 +1,4 @@
-#include "app/joystick.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "render/render.h"
 
 #include <cstdarg>

@@ -1,7 +1,7 @@
 // The character selection screen: the two characters side by side, turning slowly, under
 // "Pick a character:", each above the key that picks it. Drawn without the effect, on the
 // device's fixed-function transforms and lights; the room is not drawn.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "render/camera.h"
 #include "render/render.h"

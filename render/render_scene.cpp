@@ -1,7 +1,7 @@
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "render/camera.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "render/render.h"
 #include "scene/scene.h"
 
@@ -76,7 +76,8 @@ static void DrawWithoutEffect() {
         UpdateModelAnimation(o.modelSlot, o.animTime);
         DrawModel(o.modelSlot);
     }
-    const D3DXMATRIX identity = IdentityMatrix();
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
     g_pDevice->SetTransform(D3DTS_WORLD, &identity);
 }
 
@@ -85,7 +86,8 @@ HRESULT RenderScene() {
     g_pDevice->BeginScene();
     // Hierarchies are placed relative to the device's world transform; whatever an earlier
     // screen left there must not move them a second time.
-    const D3DXMATRIX identity = IdentityMatrix();
+    D3DXMATRIX identity;
+    D3DXMatrixIdentity(&identity);
     g_pDevice->SetTransform(D3DTS_WORLD, &identity);
     BuildViewMatrices();
     if (g_pEffect) {

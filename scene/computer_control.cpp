@@ -1,9 +1,8 @@
 // Computer control: a character walks toward a target on the floor, turning a little per step,
 // stops on arrival and after a random pause picks a new target.
-#include "app/settings.h"
-#include "models/model.h"
+#include "core/settings.h"
 #include "platform/win/input.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "scene/scene.h"
 
 #include <cmath>
@@ -88,7 +87,7 @@ void ComputerControl(int slot) {
     const bool walking = o.velocity.x != 0.0f || o.velocity.y != 0.0f || o.velocity.z != 0.0f;
     if (walking && !o.animating) {
         o.animating = true;
-        o.animEnd = float(g_ModelSlots[o.modelSlot].Period);
+        o.animEnd = float(ModelAnimationPeriod(o.modelSlot));
         o.animTime = 0.0f;
         o.animTick = GetTickCount();
     }

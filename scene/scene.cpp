@@ -1,7 +1,7 @@
 #include "scene/scene.h"
 
 #include "platform/win/input.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // Computer control: the wanted heading, the turn toward it, walking, arrival and new targets,
 // with the exact float values the wander step must give.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "platform/win/input.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "scene/scene.h"
 
 #include <gtest/gtest.h>

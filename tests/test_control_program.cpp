@@ -5,7 +5,7 @@
 // Every scripted run first hides the help with F1 (the help holds the frame rate, which differs
 // from run to run), so whole pictures can be compared.
 #include "app/frame_update.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "platform/win/input.h"
 #include "support/gl_scene.h"

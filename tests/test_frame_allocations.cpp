@@ -1,6 +1,6 @@
 // A running frame allocates nothing: every operator new in this executable is counted, and
 // frames after the first (which may create GL objects lazily) must not add to the count.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"

@@ -3,7 +3,7 @@
 // and the character selection screen.
 #include "app/frame_update.h"
 #include "app/joystick.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "platform/win/input.h"
 #include "render/camera.h"

@@ -1,5 +1,5 @@
 // The hierarchy allocator's records: names, materials, textures, references and bone arrays.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "support/recording_scene.h"
 

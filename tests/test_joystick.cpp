@@ -1,7 +1,7 @@
 // The joystick over SDL: the state mapping, set-up with its stderr texts, the lazy acquire,
 // unplugging and plugging in, and SDL virtual controllers steering the character and the views.
 #include "app/joystick.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "platform/win/input.h"
 #include "scene/scene.h"

@@ -1,8 +1,8 @@
 // Model drawing on the recording device: the two sweeps, materials and textures handed to the
 // device and the effect, and the world transforms of a hierarchy.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "support/recording_scene.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Model slots: loading real .x files into slots, posing with software skinning at an
 // animation time, and what happens with missing files and bones.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "support/recording_scene.h"
 

@@ -1,8 +1,8 @@
 // Motion operations, cameras and the matrix helpers, with the exact values they must give.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/win/input.h"
 #include "render/camera.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "scene/scene.h"
 
 #include <gtest/gtest.h>

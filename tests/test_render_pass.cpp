@@ -1,8 +1,8 @@
 // The combined-view render pass and the overlay on the recording device.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "render/camera.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "render/render.h"
 #include "scene/scene.h"
 #include "support/recording_scene.h"

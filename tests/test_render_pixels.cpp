@@ -1,10 +1,10 @@
 // The render pass on the real OpenGL device off-screen (llvmpipe), with our models and
 // Duoscope.fx, checked by pixels. Tolerances are stated where they are used.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "models/model.h"
 #include "render/camera.h"
-#include "render/matrix.h"
+#include "core/matrix.h"
 #include "render/render.h"
 #include "scene/scene.h"
 #include "support/gl_scene.h"

@@ -1,5 +1,5 @@
 // Command line, frame rate, window procedure and message loop pieces of the shell.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "platform/win/input.h"
 #include "platform/win/window.h"

@@ -1,6 +1,6 @@
 #include "support/gl_scene.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "render/camera.h"
 #include "scene/scene.h"

@@ -1,6 +1,6 @@
 #include "support/recording_scene.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "scene/scene.h"
 
@@ -9,6 +9,7 @@ std::shared_ptr<RecordingDevice> UseRecordingDevice(bool withEffect) {
     ResetSettings();
     ResetScene();
     auto device = std::make_shared<RecordingDevice>();
+    device->techniquePasses = {{"StandardShading", 1}, {"DuoscopeWithZ", 2}, {"Duoscope", 2}};
     g_pDevice = device;
     g_pFont = device->CreateFontObject(18, "Times New Roman");
     g_pFontBold = device->CreateFontObject(18, "Times New Roman Bold");

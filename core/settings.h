@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gfx/device.h"
+#include "platform/input/dinput.h"
 #include "platform/types.h"
 #include "platform/win/window.h"
 
@@ -59,6 +60,8 @@ extern DevicePtr g_pDevice;
 extern FontPtr g_pFont;
 extern FontPtr g_pFontBold;
 extern EffectPtr g_pEffect;
+extern JoystickDevice* g_pJoystick; // the first controller, or null
+extern DIJOYSTATE2 g_JoyState;      // its last read
 
 // Puts every setting and mode flag back to its start value (tests run several starts in one
 // process). Platform objects are left alone.

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 float g_fEyeHeight = 25.0f;
 float g_fEyeForward = 6.0f;
@@ -34,6 +34,8 @@ DevicePtr g_pDevice;
 FontPtr g_pFont;
 FontPtr g_pFontBold;
 EffectPtr g_pEffect;
+JoystickDevice* g_pJoystick = nullptr;
+DIJOYSTATE2 g_JoyState = CentredJoyState();
 
 void ResetSettings() {
     g_fEyeHeight = 25.0f;

@@ -1,4 +1,4 @@
-#include "platform/input/key_wait.h"
+#include "platform/win/key_wait.h"
 
 #include <SDL2/SDL.h>
 

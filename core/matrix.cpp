@@ -1,4 +1,4 @@
-#include "render/matrix.h"
+#include "core/matrix.h"
 
 #include <cmath>
 

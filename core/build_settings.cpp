@@ -1,7 +1,7 @@
 // The build settings of one viewer variant. CMake compiles this file once per variant with the
 // values of DUOSCOPE_WINDOWED, DUOSCOPE_NETWORK, DUOSCOPE_EXTENDED_HELP and
 // DUOSCOPE_PICK_CHARACTER, so switching one rebuilds this file and relinks.
-#include "app/settings.h"
+#include "core/settings.h"
 
 #ifndef DUOSCOPE_WINDOWED_VALUE
 #define DUOSCOPE_WINDOWED_VALUE 0
