@@ -40,6 +40,16 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
             return false;
         }
     }
+    if (const char* step = std::getenv("DUOSCOPE_FIXED_STEP")) {
+        int64_t value = 0;
+        if (!ParseWhole(step, 1, 60000, &value)) {
+            *error = std::string("DUOSCOPE_FIXED_STEP must be a whole number of milliseconds "
+                                 "from 1 to 60000, not '") +
+                     step + "'";
+            return false;
+        }
+        hooks.fixedStep = uint32_t(value);
+    }
     if (const char* seed = std::getenv("DUOSCOPE_SEED")) {
         int64_t value = 0;
         if (!ParseWhole(seed, 0, UINT32_MAX, &value)) {

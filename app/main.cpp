@@ -1,6 +1,7 @@
 // Process entry: reads the automation hooks, joins the arguments into the command-line text the
 // GUI entry expects, and runs it.
 #include "app/shell.h"
+#include "platform/win/input.h"
 
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "duoscope: %s\n", error.c_str());
         return 2;
     }
+    if (g_Hooks.fixedStep != 0) SetFixedTickStep(g_Hooks.fixedStep);
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += ' ';

@@ -40,6 +40,7 @@ struct AutomationHooks {
     std::string screenshot; // DUOSCOPE_SCREENSHOT: PNG of the last presented frame at exit
     bool seeded = false;    // DUOSCOPE_SEED given
     unsigned seed = 0;
+    uint32_t fixedStep = 0; // DUOSCOPE_FIXED_STEP: milliseconds per main-loop turn, 0 = wall clock
 };
 extern AutomationHooks g_Hooks;
 // Returns false with a message for a malformed value.

@@ -12,6 +12,7 @@ static void RunMainLoop() {
     StartKeyScript();
     int64_t turns = 0;
     while (!quit) {
+        AdvanceTickClock(); // the fixed-step clock moves once per turn
         MSG msg;
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) quit = true;

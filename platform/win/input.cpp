@@ -18,6 +18,8 @@ uint32_t g_scriptOrigin = 0;
 bool g_scriptStarted = false;
 std::array<int8_t, 256> g_injected{}; // 0 none, 1 down, -1 up
 std::optional<uint32_t> g_pinnedTicks;
+uint32_t g_fixedStep = 0; // 0: the wall clock
+uint32_t g_fixedTicks = 0;
 void (*g_readHook)(int) = nullptr;
 uint32_t g_lastPump = UINT32_MAX;
 
@@ -160,8 +162,22 @@ int16_t GetAsyncKeyState(int vk) {
 
 uint32_t GetTickCount() {
     if (g_pinnedTicks) return *g_pinnedTicks;
+    if (g_fixedStep != 0) return g_fixedTicks;
     if (!SDL_WasInit(SDL_INIT_TIMER)) SDL_InitSubSystem(SDL_INIT_TIMER);
     return SDL_GetTicks();
+}
+
+void SetFixedTickStep(uint32_t stepMs) {
+    g_fixedStep = stepMs;
+    g_fixedTicks = 0;
+}
+
+void AdvanceTickClock() {
+    g_fixedTicks += g_fixedStep; // wraps like the wall clock's 32-bit count
+}
+
+void AdvanceTickClockForNap() {
+    if (g_fixedStep != 0) g_fixedTicks += 1;
 }
 
 void InjectKeyState(int vk, bool down) {

@@ -17,6 +17,17 @@ constexpr int VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_LEFT = 0x25, VK_UP = 0x26, VK_
 int16_t GetAsyncKeyState(int virtualKey);
 uint32_t GetTickCount();
 
+// The fixed-step clock (DUOSCOPE_FIXED_STEP): once set, GetTickCount starts at 0 and moves only
+// when AdvanceTickClock is called, by stepMs each time; the main loop calls it once per turn,
+// so everything timed by the tick count follows the loop, not the machine. A step of 0 goes
+// back to the wall clock.
+void SetFixedTickStep(uint32_t stepMs);
+// One main-loop turn passed: the fixed clock moves by its step (nothing on the wall clock).
+void AdvanceTickClock();
+// A busy wait napped for about a millisecond: the fixed clock moves by 1 ms, so scripted key
+// windows still close while a prompt waits for a release.
+void AdvanceTickClockForNap();
+
 // Scripted keys: comma-separated KEY@FROM-TO entries; the key is down while the milliseconds
 // since StartKeyScript lie in [FROM, TO). KEY is a name (UP, DOWN, LEFT, RIGHT, ESC, F1, F10,
 // PGUP, PGDN, NUM0..NUM9), a letter or digit, or 0x and a virtual-key code.

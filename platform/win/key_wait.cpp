@@ -1,4 +1,5 @@
 #include "platform/win/key_wait.h"
+#include "platform/win/input.h"
 
 #include <SDL2/SDL.h>
 
@@ -7,6 +8,7 @@
 
 void NapWhileWaiting() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    AdvanceTickClockForNap();
 }
 
 bool StopRequested() {
