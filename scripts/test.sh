@@ -22,8 +22,15 @@ echo "== tests under the sanitizers"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE gl)
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs" -L gl)
 
-echo "== fuzzing the .x reader for a minute (clang, libFuzzer, address sanitizer)"
+echo "== thread sanitizer build: the tests that run more than one thread (label net)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDUOSCOPE_SANITIZE=thread \
+    -DDUOSCOPE_WERROR=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target net_tests
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --output-on-failure -j "$jobs" -L net --no-tests=ignore)
+
+echo "== short fuzz runs of every parser (clang, libFuzzer, address sanitizer)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDUOSCOPE_FUZZ=ON -DDUOSCOPE_SANITIZE=address >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_xfile
+cmake --build build-fuzz -j "$jobs" --target fuzz_all
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz_')

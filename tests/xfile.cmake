@@ -25,4 +25,5 @@ if(DUOSCOPE_FUZZ)
             -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/fuzz-xfile-
             ${DUO_XFILE_CORPUS} ${CMAKE_SOURCE_DIR}/../shared/xfiles)
     set_tests_properties(fuzz_xfile_short PROPERTIES TIMEOUT 300)
+    add_dependencies(fuzz_all fuzz_xfile)
 endif()
