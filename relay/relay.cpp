@@ -191,9 +191,9 @@ void removeDropped(Relay& r) {
     for (std::size_t i = r.clients.size(); i-- > 0;) {
         Client& c = r.clients[i];
         if (!c.dropReason) continue;
+        close(c.fd);
         std::fprintf(stderr, "duoscope-relay: client %d (%s) %s\n", int(c.id), c.peer,
                      c.dropReason);
-        close(c.fd);
         if (i != r.clients.size() - 1) c = std::move(r.clients.back());
         r.clients.pop_back();
     }
