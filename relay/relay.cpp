@@ -228,7 +228,8 @@ bool runTurn(Relay& r) {
     if (r.fds[0].revents & POLLIN) return false;
 
     for (std::size_t i = 0; i < count; ++i) {
-        if (r.fds[2 + i].revents & (POLLIN | POLLHUP | POLLERR)) readClient(r, i);
+        if ((r.fds[2 + i].revents & (POLLIN | POLLHUP | POLLERR)) && !r.clients[i].dropReason)
+            readClient(r, i);
     }
     if (r.fds[1].revents & POLLIN) acceptClients(r);
     // Everything read this turn goes out in one send per client.
