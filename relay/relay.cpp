@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -171,13 +172,21 @@ void acceptClients(Relay& r) {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         Client c;
         c.fd = fd;
+        formatPeer(addr, c.peer, sizeof c.peer);
+        try {
+            // Not zero-filled: pages are touched only as far as a client's traffic reaches.
+            c.in = std::make_unique_for_overwrite<FrameBuffer>();
+            c.out = std::make_unique_for_overwrite<std::uint8_t[]>(kOutputCap);
+            r.clients.reserve(r.clients.size() + 1);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "duoscope-relay: no memory for a client from %s\n", c.peer);
+            close(fd);
+            continue;
+        }
+        c.in->used = 0;
         c.id = r.nextId;
         // Ids are never reused while the relay runs; after 2^31 - 1 connections they wrap.
         r.nextId = r.nextId == INT32_MAX ? 1 : r.nextId + 1;
-        formatPeer(addr, c.peer, sizeof c.peer);
-        c.in = std::make_unique_for_overwrite<FrameBuffer>();
-        c.in->used = 0;
-        c.out = std::make_unique_for_overwrite<std::uint8_t[]>(kOutputCap);
         std::uint8_t assignment[relay::kIdAssignmentSize];
         relay::writeIdAssignment(assignment, c.id);
         queueOutput(c, assignment, sizeof assignment);
