@@ -177,7 +177,8 @@ void acceptClients(Relay& r) {
             // Not zero-filled: pages are touched only as far as a client's traffic reaches.
             c.in = std::make_unique_for_overwrite<FrameBuffer>();
             c.out = std::make_unique_for_overwrite<std::uint8_t[]>(kOutputCap);
-            r.clients.reserve(r.clients.size() + 1);
+            if (r.clients.size() == r.clients.capacity())
+                r.clients.reserve(2 * r.clients.size() + 16);
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "duoscope-relay: no memory for a client from %s\n", c.peer);
             close(fd);
