@@ -134,13 +134,17 @@ bool readClient(Client& c, Totals& t, bool measuring) {
     }
 }
 
-double percentile(const Totals& t, double q) {
+// The latency below which a share q of the messages arrived, as text in ms.
+std::string percentile(const Totals& t, double q) {
     std::uint64_t total = 0, seen = 0;
     for (auto b : t.bins) total += b;
-    for (std::size_t i = 0; i <= kBins; ++i)
-        if ((seen += t.bins[i]) >= std::uint64_t(q * double(total)) && seen > 0)
-            return double(i + 1) * double(kBinNs) / 1e6;
-    return 0;
+    std::size_t i = 0;
+    while (i < kBins && (seen += t.bins[i]) < std::uint64_t(q * double(total))) ++i;
+    if (total == 0) return "-";
+    if (i == kBins) return "> 1000";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(i + 1) * double(kBinNs) / 1e6);
+    return text;
 }
 
 void run(int clients, double rate, double seconds) {
@@ -228,10 +232,10 @@ void run(int clients, double rate, double seconds) {
     const double cpu = relayCpu(relay.pid) - cpuFrom;
     const long rss = relayStatus(relay.pid, "VmRSS:"), hwm = relayStatus(relay.pid, "VmHWM:");
     std::printf("%5d clients x %5.2f/s: %9.0f msg/s forwarded (%6.0f sent/s), added latency p50 "
-                "%.2f ms p99 %.2f ms, relay CPU %.3f ms per 1000 forwarded, relay RSS %ld KiB "
+                "%s ms p99 %s ms, relay CPU %.3f ms per 1000 forwarded, relay RSS %ld KiB "
                 "(peak %ld)",
                 clients, rate, double(t.received) / seconds, double(t.sent) / seconds,
-                percentile(t, 0.5), percentile(t, 0.99),
+                percentile(t, 0.5).c_str(), percentile(t, 0.99).c_str(),
                 t.received ? cpu * 1e6 / double(t.received) : 0.0, rss, hwm);
     if (t.dropped)
         std::printf(", %llu clients dropped as slow readers, the first after %.2f s",
