@@ -12,3 +12,5 @@ cd data
 ../build-bench/bench/bench_xfile
 ../build-bench/bench/bench_gl --benchmark_repetitions=6 --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true
+# The relay with 100 and 1000 clients sending positions (at 25/s, and 1000 at 0.25/s).
+../build-bench/bench/bench_relay 5
