@@ -89,41 +89,29 @@ TEST_F(GlFontTest, TextSitsAtTheTopLeftOfItsRectangle) {
     EXPECT_EQ(Draw("abc", {0, 0, 100, 100}, 0xFFFFFFFF, 0, 0).height, 0);
 }
 
-TEST_F(GlFontTest, BoldFaceIsHeavierAndMissingFaceGivesNoFont) {
+TEST_F(GlFontTest, BoldIsHeavierClipsToTheRectangleAndCountsCharacters) {
     const char* text = "[Cursor Up] Move forward";
-    Box plain = Draw(text, {10, 10, 410, 70});
-    Box heavy = Draw(text, {10, 10, 410, 70}, 0xFFFFFFFF, 0, -1, bold.get());
+    const RECT rect{10, 10, 410, 70};
+    Box plain = Draw(text, rect);
+    Box heavy = Draw(text, rect, 0xFFFFFFFF, 0, -1, bold.get());
     EXPECT_GT(heavy.ink, plain.ink * 5 / 4) << "at least a quarter more ink";
     EXPECT_GT(heavy.right, plain.right) << "bold glyphs are wider too";
+
+    Box narrow = Draw(text, {10, 10, 60, 70});
+    EXPECT_FALSE(narrow.Empty());
+    EXPECT_LT(narrow.right, 60) << "nothing right of the rectangle";
+    Box shallow = Draw(text, {10, 10, 410, 18});
+    EXPECT_FALSE(shallow.Empty());
+    EXPECT_LT(shallow.bottom, 18) << "nothing below the rectangle";
+
+    // A count draws that many characters.
+    Box prefix = Draw("[Cursor", rect);
+    std::vector<uint8_t> prefixPixels = last;
+    EXPECT_EQ(Draw(text, rect, 0xFFFFFFFF, 0, 7).height, 18);
+    EXPECT_TRUE(last == prefixPixels) << "7 characters are \"[Cursor\"";
+    EXPECT_LT(prefix.right, plain.right);
 
     FontPtr none;
     EXPECT_EQ(D3DXCreateFontA(device.get(), 18, 0, 0, 0, false, 0, 0, 0, 0, "", &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(device->CreateFontObject(18, nullptr), nullptr);
-}
-
-TEST_F(GlFontTest, ClipsToTheRectangleAndCountsCharacters) {
-    const char* text = "[Cursor Right] Turn right";
-    Box full = Draw(text, {10, 10, 410, 70});
-    Box narrow = Draw(text, {10, 10, 60, 70});
-    EXPECT_FALSE(narrow.Empty());
-    EXPECT_LT(narrow.right, 60) << "nothing right of the rectangle";
-    EXPECT_GT(full.right, 60);
-    Box shallow = Draw(text, {10, 10, 410, 18});
-    EXPECT_FALSE(shallow.Empty());
-    EXPECT_LT(shallow.bottom, 18) << "nothing below the rectangle";
-    // Partly outside the back buffer: what lies inside is still drawn.
-    EXPECT_FALSE(Draw(text, {-40, 190, 410, 260}).Empty());
-
-    // -1 draws up to the terminating zero, as its full length does; a count draws that many.
-    const RECT rect{10, 10, 410, 70};
-    Draw(text, rect);
-    std::vector<uint8_t> whole = last;
-    EXPECT_EQ(Draw(text, rect, 0xFFFFFFFF, 0, static_cast<int>(std::strlen(text))).height, 18);
-    EXPECT_TRUE(last == whole) << "-1 draws the whole string";
-    Box prefix = Draw("[Cursor", rect);
-    std::vector<uint8_t> prefixPixels = last;
-    Draw(text, rect, 0xFFFFFFFF, 0, 7);
-    EXPECT_TRUE(last == prefixPixels) << "7 characters are \"[Cursor\"";
-    EXPECT_LT(prefix.right, full.right);
 }
