@@ -9,7 +9,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -21,8 +22,7 @@ class GlDrawTest : public GlDeviceTest {
         SetCamera();
     }
 
-    // Camera at the origin looking along +z.
-    void SetCamera() {
+    void SetCamera() { // at the origin looking along +z
         D3DXMATRIX proj = Projection90(), view = IdentityMatrix();
         device->SetTransform(D3DTS_PROJECTION, &proj);
         device->SetTransform(D3DTS_VIEW, &view);
@@ -166,37 +166,30 @@ TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
     EXPECT_TRUE(Shows(again, {{40, 100, 0xFF0000}, {160, 40, 0x00FF00}}));
 }
 
-TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirst) {
+TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirstAndRefusesWhatIsNoImage) {
     // 16x8: left half red, right half blue, top row green marks.
-    auto texel = [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); };
-    auto pixels = Image(16, 8, texel);
+    auto pixels = Image(
+        16, 8, [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); });
     ASSERT_TRUE(WritePngFile("gl_texture_case.png", 16, 8, pixels));
-    ASSERT_NE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100), 0);
+    ASSERT_TRUE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()) &&
+                stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()) &&
+                stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100));
     // A directory that does not exist: the bare file name in the working directory is used.
-    for (const char* name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
+    for (std::string name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
                              "gl_texture_case.jpg", "C:\\nowhere\\gl_texture_case.png"}) {
-        int tolerance = std::strstr(name, ".jpg") ? 40 : 0;
         TexturePtr texture;
-        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name, &texture), S_OK) << name;
-        ASSERT_EQ(texture->Width(), 16);
-        ASSERT_EQ(texture->Height(), 8);
-        auto px = texture->Pixels();
-        ASSERT_EQ(px.size(), pixels.size());
+        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name.c_str(), &texture), S_OK) << name;
+        ASSERT_EQ(std::pair(texture->Width(), texture->Height()), std::pair(16, 8));
         // Pixels (2, 0), (13, 0), (2, 5) and (13, 5): away from the colour edges JPEG blurs.
         for (int i : {2, 13, 5 * 16 + 2, 5 * 16 + 13})
             for (int k = 0; k < 4; ++k)
-                EXPECT_NEAR(px[i * 4 + k], pixels[i * 4 + k], tolerance)
+                EXPECT_NEAR(texture->Pixels()[i * 4 + k], pixels[i * 4 + k],
+                            name.ends_with(".jpg") ? 40 : 0)
                     << name << " pixel " << i % 16 << "," << i / 16 << " channel " << k;
+        if (!name.ends_with(".png")) std::remove(name.c_str());
     }
-    for (const char* name : {"gl_texture_case.bmp", "gl_texture_case.tga", "gl_texture_case.jpg"})
-        std::remove(name);
-
     // Refused: no name, no file, and a file that is not an image at all.
-    std::FILE* f = std::fopen("gl_texture_case.png", "wb");
-    std::fputs("not a picture", f);
-    std::fclose(f);
+    std::ofstream("gl_texture_case.png") << "not a picture";
     for (const char* bad : {"", "no_such_texture.png", "gl_texture_case.png"}) {
         TexturePtr none;
         EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, bad, &none), E_FAIL) << bad;
