@@ -9,45 +9,14 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
-// A two-frame skinned strip: three vertices on bone "Arm", which a matrix-key animation moves
-// from x = 0 to x = 4 over one second (4800 ticks).
-const char kSkinnedFile[] = R"(xof 0303txt 0032
-Frame Root {
-  FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1;; }
-  Frame Arm {
-    FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,1,0,1;; }
-  }
-  Mesh Strip {
-    3; 0;0;0;, 1;0;0;, 0;%Y%;0;;
-    1; 3;0,1,2;;
-    MeshMaterialList { 1; 1; 0;; Material { 1;1;1;1;; 0; 0;0;0;; 0;0;0;; } }
-    XSkinMeshHeader { 1; 1; 1; }
-    SkinWeights { "%BONE%"; 3; 0,1,2; 1,1,1; 1,0,0,0, 0,1,0,0, 0,0,1,0, 0,-1,0,1;; }
-  }
-}
-AnimTicksPerSecond { 4800; }
-AnimationSet Move {
-  Animation {
-    { Arm }
-    AnimationKey { 4; 3;
-      0;16;1,0,0,0, 0,1,0,0, 0,0,1,0, 0,1,0,1;;,
-      2400;16;1,0,0,0, 0,1,0,0, 0,0,1,0, 2,1,0,1;;,
-      4800;16;1,0,0,0, 0,1,0,0, 0,0,1,0, 4,1,0,1;;;
-    }
-  }
-}
-)";
-
-std::string WriteFile(const std::string& name, std::string text, const std::string& bone = "Arm") {
-    for (auto [key, value] : {std::pair<std::string, std::string>{"%BONE%", bone}, {"%Y%", "1"}})
-        text.replace(text.find(key), key.size(), value);
-    const std::string path = std::string(DUO_BINARY_DIR) + "/" + name;
-    std::ofstream(path) << text;
-    return path;
+// tests/data/skinned_strip.x: a two-frame skinned strip, three vertices on bone "Arm", which a
+// matrix-key animation moves from x = 0 to x = 4 over one second (4800 ticks);
+// tests/data/lost_bone.x: the same with its skin naming a bone no frame has.
+std::string TestFile(const char* name) {
+    return std::string(DUO_SOURCE_DIR) + "/tests/data/" + name;
 }
 
 ModelMeshContainer* FirstContainer(ModelFrame* frame) {
@@ -154,7 +123,7 @@ TEST_F(ModelSlots, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinne
 }
 
 TEST_F(ModelSlots, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOncePerTime) {
-    LoadModel(1, WriteFile("skinned.x", kSkinnedFile).c_str(), true);
+    LoadModel(1, TestFile("skinned_strip.x").c_str(), true);
     ModelSlot& m = g_ModelSlots[1];
     ASSERT_FALSE(IsModelSlotEmpty(1));
     EXPECT_DOUBLE_EQ(m.Period, 1.0);
@@ -185,7 +154,7 @@ TEST_F(ModelSlots, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsO
 
 TEST_F(ModelSlots, BoneWithoutFrameFollowsTheRoot) {
     testing::internal::CaptureStderr();
-    LoadModel(2, WriteFile("lost_bone.x", kSkinnedFile, "NoSuchFrame").c_str(), true);
+    LoadModel(2, TestFile("lost_bone.x").c_str(), true);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("NoSuchFrame"), std::string::npos);
     ModelMeshContainer* mc = FirstContainer(g_ModelSlots[2].pRootFrame);
     ASSERT_NE(mc, nullptr);
