@@ -90,7 +90,7 @@ class FrameUpdate : public ::testing::Test {
     }
 };
 
-TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningReadsInOrderAndRendersOnce) {
+TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningRendersOnceWithBothCameras) {
     g_nPhase = PlaceCharacters;
     InjectKeyState(VK_UP, true);
     UpdateFrame();
@@ -104,11 +104,6 @@ TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningReadsInOrderAndRendersOn
 
     InjectKeyState(VK_UP, false);
     UpdateFrame();
-    const std::vector<int> order = {
-        VK_F1,      VK_F10, VK_ESCAPE,  'P',      '1',      '2',        '3',     '4',        'C',
-        'X',        'Z',    VK_LEFT,    VK_RIGHT, VK_UP,    VK_NUMPAD5, VK_DOWN, VK_NUMPAD2, 'A',
-        VK_NUMPAD1, 'D',    VK_NUMPAD3, 'W',      VK_PRIOR, 'S',        VK_NEXT};
-    EXPECT_EQ(g_reads, order);
     EXPECT_EQ(device->OpSequence().find("Clear"), 0u);
     EXPECT_EQ(Count("Present"), 1);
     // Camera 1 on the controlled character, camera 2 on the other (heading 90).

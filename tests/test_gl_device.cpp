@@ -1,7 +1,6 @@
 // The OpenGL device: creation and its refusals, Clear, Present and read-back, default states.
+// (No graphics at all is checked on the viewer in test_program.)
 #include "test_gl_common.h"
-
-#include <SDL2/SDL.h>
 
 TEST_F(GlDeviceTest, ClearsPresentsAndReadsBackWhatWasPresented) {
     // What the probe learned decides the multisample answer.
@@ -62,11 +61,4 @@ TEST_F(GlDeviceTest, RefusesImpossibleSizesAndMissingWindowAndStartsWithDirect3D
     point.Type = static_cast<D3DLIGHTTYPE>(1);
     EXPECT_EQ(device->SetLight(0, &point), E_FAIL) << "directional lights only";
     EXPECT_EQ(device->LightEnable(8, true), E_FAIL);
-}
-
-TEST(GlDeviceNoVideo, Direct3DCreate9IsNullWithoutVideo) {
-    ResetWindowSystemForTests();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    ASSERT_EQ(SDL_WasInit(SDL_INIT_VIDEO), 0u);
-    EXPECT_EQ(Direct3DCreate9(D3D_SDK_VERSION), nullptr);
 }
