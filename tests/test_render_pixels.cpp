@@ -1,30 +1,63 @@
-// One smoke test of the whole render pass on the real OpenGL device off-screen (llvmpipe), with
-// our models and Duoscope.fx: the Duoscope view holds camera 1's picture in red and camera 2's
-// in green and blue. The techniques, fonts and drawing states are checked by pixels in the
-// test_gl_* tests, the call order of the pass on the recording device in test_render_pass.
+// The whole render pass on the real OpenGL device off-screen (llvmpipe), with our models and
+// Duoscope.fx: one smoke test by pixels (the Duoscope view holds camera 1's picture in red and
+// camera 2's in green and blue), and running frames allocate nothing. The techniques, fonts and
+// drawing states are checked by pixels in the test_gl_* tests, the call order of the pass on
+// the recording device in test_render_pass.
 #include "core/settings.h"
 #include "render/render.h"
+#include "scene/scene.h"
 #include "support/gl_scene.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <new>
+
+// Every operator new in this executable is counted (the array and nothrow forms call this one).
+static std::atomic<long> g_allocations{0};
+void* operator new(std::size_t size) {
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
-std::vector<uint8_t> Render(bool standard, bool camera2) {
+void View(bool standard, bool withZ, bool camera2) {
     g_bStandardView = standard;
+    g_bWithZ = withZ;
     g_bCamera2View = camera2;
-    PlaceStartScene();
+}
+
+class RenderPixels : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { StartGlScene(); }
+    static void TearDownTestSuite() { StopGlScene(); }
+    void SetUp() override {
+        ASSERT_TRUE(g_pDevice);
+        ASSERT_TRUE(g_pEffect) << "Duoscope.fx did not load";
+        PlaceStartScene();
+    }
+};
+
+std::vector<uint8_t> Render(bool standard, bool camera2) {
+    View(standard, true, camera2);
     RenderScene();
     std::vector<uint8_t> rgba;
     EXPECT_TRUE(g_pDevice->ReadBackBuffer(rgba));
     return rgba;
 }
 
-// Mean difference per pixel between channel ca of a and the brightness (Rec. 601) of b, or its
-// channel cb when cb >= 0.
+// Mean difference per pixel between channel ca of a and channel cb of b, or the brightness of
+// b (Rec. 601) when cb < 0.
 double MeanDifference(const std::vector<uint8_t>& a, int ca, const std::vector<uint8_t>& b,
                       int cb) {
     double sum = 0;
@@ -36,12 +69,9 @@ double MeanDifference(const std::vector<uint8_t>& a, int ca, const std::vector<u
     return sum / double(a.size() / 4);
 }
 
-TEST(RenderPixels, DuoscopeWithZHoldsCameraOneInRedAndCameraTwoInGreenBlue) {
-    ASSERT_TRUE(StartGlScene());
-    ASSERT_TRUE(g_pEffect) << "Duoscope.fx did not load";
+TEST_F(RenderPixels, DuoscopeWithZHoldsCameraOneInRedAndCameraTwoInGreenBlue) {
     g_bShowHelp = false;
     const auto camera1 = Render(true, false), camera2 = Render(true, true);
-    g_bWithZ = true;
     const auto duo = Render(false, false);
     ASSERT_EQ(duo.size(), camera1.size());
     // Each channel shows its camera's normal view as brightness: under two levels per pixel.
@@ -50,7 +80,27 @@ TEST(RenderPixels, DuoscopeWithZHoldsCameraOneInRedAndCameraTwoInGreenBlue) {
     EXPECT_LT(MeanDifference(duo, 2, camera2, -1), 2.0);
     // And the two cameras see different pictures.
     EXPECT_GT(MeanDifference(camera1, 1, camera2, 1), 5.0);
-    StopGlScene();
+}
+
+TEST_F(RenderPixels, RunningFramesAllocateNothing) {
+    g_bShowHelp = true;
+    for (auto [standard, withZ, camera2] : {std::tuple(false, true, false),
+                                            {false, false, false},
+                                            {true, true, false},
+                                            {true, true, true}}) {
+        View(standard, withZ, camera2);
+        RenderScene(); // warm-up: lazy uploads may allocate once
+        RenderScene();
+        const long before = g_allocations.load();
+        for (int i = 1; i <= 5; ++i) {
+            // Walking characters: the animation time changes, so skinning runs every frame.
+            g_SceneObjects[1].animTime = g_SceneObjects[2].animTime = 0.04f * float(i);
+            g_fFrameRate = 60.0f + float(i);
+            RenderScene();
+        }
+        EXPECT_EQ(g_allocations.load() - before, 0)
+            << "standard " << standard << " withZ " << withZ;
+    }
 }
 
 } // namespace
