@@ -48,9 +48,8 @@ TEST_F(ModelDraw, OpaqueThenBlendedSweepAndAlphaAboveOneNever) {
     EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA), SIZE_MAX);
     EXPECT_GT(Find("SetRenderState", second, D3DRS_ALPHABLENDENABLE, FALSE), second);
     // Colour vertex off for the model, on again after; stage 0 unbound at the end.
-    EXPECT_EQ(device->calls.front().op, "SetRenderState");
-    EXPECT_EQ(device->calls.front().a, DWORD(D3DRS_COLORVERTEX));
-    EXPECT_EQ(device->calls.front().b, DWORD(FALSE));
+    const RecordedCall& f = device->calls.front();
+    EXPECT_EQ(std::tuple(f.op, f.a, f.b), std::tuple("SetRenderState", 0u + D3DRS_COLORVERTEX, 0u));
     EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
     EXPECT_EQ(device->texture0, nullptr);
 }
