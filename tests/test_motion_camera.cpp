@@ -100,20 +100,20 @@ TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMillisecondsAndCamerasSitAhe
     UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
     UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
     EXPECT_EQ(std::tuple(Of(g_vEye1), g_fEyeYaw1), std::tuple(Xyz{0, 25, -34}, 0.0f)); // 6 ahead
-    EXPECT_NEAR(g_vEye2.x, -8.0000038f, 1e-5); // twelve ahead: the first character
-    EXPECT_EQ(g_vEye2.y, 25.0f);
-    EXPECT_NEAR(g_vEye2.z, 40.009556f, 1e-5);
-    EXPECT_EQ(g_fEyeYaw2, 90.0f);
+    // Twelve ahead of the first character.
+    EXPECT_NEAR(std::hypot(g_vEye2.x + 8.0000038f, g_vEye2.z - 40.009556f), 0.0f, 1e-5);
+    EXPECT_EQ(std::pair(g_vEye2.y, g_fEyeYaw2), std::pair(25.0f, 90.0f));
 }
 
 TEST_F(Motion, ProjectionAndViewMatrices) {
     BuildViewMatrices();
-    EXPECT_NEAR(g_matProj.m[0][0], 1.81066f, 1e-5);
-    EXPECT_NEAR(g_matProj.m[1][1], 2.41421f, 1e-5);
-    EXPECT_NEAR(g_matProj.m[2][2], 1.002004f, 1e-6);
-    EXPECT_NEAR(g_matProj.m[3][2], -2.004008f, 1e-6);
-    EXPECT_EQ(g_matProj.m[2][3], 1.0f);
-    EXPECT_EQ(g_matProj.m[3][3], 0.0f);
+    for (auto [r, c, v] : {std::tuple(0, 0, 1.81066f),
+                           {1, 1, 2.41421f},
+                           {2, 2, 1.002004f},
+                           {3, 2, -2.004008f},
+                           {2, 3, 1.0f},
+                           {3, 3, 0.0f}})
+        EXPECT_NEAR(g_matProj.m[r][c], v, 1e-5) << r << c;
 
     // A point straight ahead of an eye lands on the view's +z axis, for any heading.
     for (float yaw : {0.0f, 37.0f, 90.0f, -90.0f, 450.0f}) {
@@ -123,9 +123,7 @@ TEST_F(Motion, ProjectionAndViewMatrices) {
         const float a = yaw * 3.14159265f / 180.0f;
         D3DXVECTOR3 ahead = {3.0f + 10 * std::sin(a), 25.0f, -7.0f + 10 * std::cos(a)}, v;
         D3DXVec3TransformCoord(&v, &ahead, &g_matView1);
-        EXPECT_NEAR(v.x, 0.0f, 1e-4) << yaw;
-        EXPECT_NEAR(v.y, 0.0f, 1e-4) << yaw;
-        EXPECT_NEAR(v.z, 10.0f, 1e-4) << yaw;
+        EXPECT_NEAR(std::hypot(v.x, v.y, v.z - 10.0f), 0.0f, 1e-4) << yaw;
         // And a point to the right of the heading lands on +x.
         D3DXVECTOR3 right = {3.0f + 5 * std::cos(a), 25.0f, -7.0f - 5 * std::sin(a)};
         D3DXVec3TransformCoord(&v, &right, &g_matView1);
@@ -147,18 +145,15 @@ TEST(Matrices, ProductAppliesTheLeftMatrixFirst) {
     D3DXVECTOR3 a, b;
     D3DXVec3TransformCoord(&a, &origin, &tr); // moved to +x, then turned onto -z
     D3DXVec3TransformCoord(&b, &origin, &rt); // turned (stays), then moved to +x
-    EXPECT_NEAR(a.z, -10.0f, 1e-5);
-    EXPECT_NEAR(a.x, 0.0f, 1e-5);
+    EXPECT_NEAR(std::hypot(a.x, a.z + 10.0f), 0.0f, 1e-5);
     EXPECT_NEAR(b.x, 10.0f, 1e-5);
 
     // Rotations about x, y and z follow the left-handed rows of the D3DX functions.
     D3DXMATRIX rx, rz;
     D3DXMatrixRotationX(&rx, 0.5f);
     D3DXMatrixRotationZ(&rz, 0.5f);
-    EXPECT_FLOAT_EQ(rx.m[1][2], std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rx.m[2][1], -std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rz.m[0][1], std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rz.m[1][0], -std::sin(0.5f));
+    const float s = std::sin(0.5f);
+    EXPECT_EQ(std::tuple(rx.m[1][2], rx.m[2][1], rz.m[0][1], rz.m[1][0]), std::tuple(s, -s, s, -s));
     EXPECT_FLOAT_EQ(r.m[0][2], -1.0f);
 }
 
