@@ -26,8 +26,7 @@ class GlEffectTest : public GlDeviceTest {
         square = Square(-2, -2, 2, 2);
     }
     void TearDown() override {
-        effect.reset();
-        square.reset();
+        effect = nullptr, square = nullptr;
         GlDeviceTest::TearDown();
     }
 
@@ -35,13 +34,14 @@ class GlEffectTest : public GlDeviceTest {
     // draws it in a grey material, textured when given a texture.
     void Draw(const MeshPtr& mesh, float grey, const D3DXMATRIX& view1, const D3DXMATRIX& view2,
               const D3DXMATRIX& world = IdentityMatrix(), IDirect3DTexture9* texture = nullptr) {
-        D3DXMATRIX wv1 = world * view1, wv2 = world * view2;
-        D3DXMATRIX wvp1 = wv1 * proj, wvp2 = wv2 * proj;
-        effect->SetMatrix("g_mWorld", &world);
-        effect->SetMatrix("g_mWorldView1", &wv1);
-        effect->SetMatrix("g_mWorldViewProjection1", &wvp1);
-        effect->SetMatrix("g_mWorldView2", &wv2);
-        effect->SetMatrix("g_mWorldViewProjection2", &wvp2);
+        const D3DXMATRIX wv1 = world * view1, wv2 = world * view2, wvp1 = wv1 * proj,
+                         wvp2 = wv2 * proj;
+        for (auto [name, m] : {std::pair("g_mWorld", &world),
+                               {"g_mWorldView1", &wv1},
+                               {"g_mWorldViewProjection1", &wvp1},
+                               {"g_mWorldView2", &wv2},
+                               {"g_mWorldViewProjection2", &wvp2}})
+            effect->SetMatrix(name, m);
         D3DMATERIAL9 m{};
         m.Diffuse = {grey, grey, grey, 1};
         device->SetMaterial(&m);

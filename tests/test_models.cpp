@@ -1,6 +1,9 @@
-// Model slots: the hierarchy allocator's records, loading real .x files into slots, posing with
-// software skinning at an animation time, and what happens with missing files and bones.
+// Models on the recording device: the hierarchy allocator's records, loading real .x files into
+// slots, posing with software skinning at an animation time, missing files and bones; drawing
+// in two sweeps, the materials and textures handed to the device and the effect, and the world
+// transforms of a hierarchy.
 #include "core/settings.h"
+#include "core/matrix.h"
 #include "models/model.h"
 #include "support/recording_scene.h"
 
@@ -9,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -26,7 +30,7 @@ ModelMeshContainer* FirstContainer(ModelFrame* frame) {
     return FirstContainer(static_cast<ModelFrame*>(frame->pFrameSibling));
 }
 
-class ModelSlots : public ::testing::Test {
+class Models : public ::testing::Test {
   protected:
     void SetUp() override { device = UseRecordingDevice(); }
     void TearDown() override { ReleaseRecordingDevice(); }
@@ -41,10 +45,26 @@ class ModelSlots : public ::testing::Test {
                   S_OK);
         return static_cast<ModelMeshContainer*>(mc);
     }
+    std::vector<DWORD> DrawnSubsets() const {
+        std::vector<DWORD> ids;
+        for (const RecordedCall& c : device->Calls("DrawSubset")) ids.push_back(c.a);
+        return ids;
+    }
+    // Index of the first call with that op (and state, for render states) at or after from.
+    size_t Find(const std::string& op, size_t from = 0, int state = -1, int value = -1) const {
+        for (size_t i = from; i < device->calls.size(); ++i) {
+            const RecordedCall& c = device->calls[i];
+            if (c.op == op && (state < 0 || c.a == DWORD(state)) &&
+                (value < 0 || c.b == DWORD(value)))
+                return i;
+        }
+        return SIZE_MAX;
+    }
+
     std::shared_ptr<RecordingDevice> device;
 };
 
-TEST_F(ModelSlots, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
+TEST_F(Models, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
     D3DXFRAME *named = nullptr, *unnamed = nullptr, *empty = nullptr;
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame("Hips", &named), S_OK);
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame(nullptr, &unnamed), S_OK);
@@ -70,7 +90,7 @@ TEST_F(ModelSlots, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
     EXPECT_EQ(out, sentinel) << "the output is left alone";
 }
 
-TEST_F(ModelSlots, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDrawMesh) {
+TEST_F(Models, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDrawMesh) {
     // No materials: one grey one, untextured.
     ModelMeshContainer* mc = Create(1, nullptr, 0);
     ASSERT_EQ(mc->NumMaterials, 1u);
@@ -122,7 +142,7 @@ TEST_F(ModelSlots, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinne
     g_HierarchyAllocator.DestroyMeshContainer(mc);
 }
 
-TEST_F(ModelSlots, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOncePerTime) {
+TEST_F(Models, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOncePerTime) {
     LoadModel(1, TestFile("skinned_strip.x").c_str(), true);
     ModelSlot& m = g_ModelSlots[1];
     ASSERT_FALSE(IsModelSlotEmpty(1));
@@ -152,7 +172,7 @@ TEST_F(ModelSlots, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsO
     EXPECT_NEAR(mc->pDrawMesh->Vertices()[0].position[0], 0.0f, 1e-4);
 }
 
-TEST_F(ModelSlots, BoneWithoutFrameFollowsTheRoot) {
+TEST_F(Models, BoneWithoutFrameFollowsTheRoot) {
     testing::internal::CaptureStderr();
     LoadModel(2, TestFile("lost_bone.x").c_str(), true);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("NoSuchFrame"), std::string::npos);
@@ -163,7 +183,7 @@ TEST_F(ModelSlots, BoneWithoutFrameFollowsTheRoot) {
     EXPECT_NEAR(mc->pDrawMesh->Vertices()[2].position[1], 0.0f, 1e-5);
 }
 
-TEST_F(ModelSlots, MissingFileLeavesTheSlotEmptyAndHarmless) {
+TEST_F(Models, MissingFileLeavesTheSlotEmptyAndHarmless) {
     testing::internal::CaptureStderr();
     LoadModel(0, "no-such-room.x", false);
     LoadModel(1, "no-such-man.x", true);
@@ -180,7 +200,7 @@ TEST_F(ModelSlots, MissingFileLeavesTheSlotEmptyAndHarmless) {
     EXPECT_TRUE(device->calls.empty());
 }
 
-TEST_F(ModelSlots, OurModelsLoad) {
+TEST_F(Models, OurModelsLoad) {
     // Their materials and animations are checked by the .x loader tests; here: the slots.
     std::filesystem::current_path(std::string(DUO_SOURCE_DIR) + "/data/"); // texture names
     LoadModel(0, "room.x", false);
@@ -209,6 +229,92 @@ TEST_F(ModelSlots, OurModelsLoad) {
         EXPECT_NEAR(top - bottom, 24.0f, 2.5f);
         EXPECT_NEAR(bottom, 0.0f, 1.0f);
     }
+}
+
+TEST_F(Models, OpaqueThenBlendedSweepAndAlphaAboveOneNever) {
+    MakePlainSlot(0, {1.0f, 0.5f, 1.5f});
+    DrawModel(0);
+    EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
+    const size_t blendOn = Find("SetRenderState", 0, D3DRS_ALPHABLENDENABLE, TRUE);
+    const size_t first = Find("DrawSubset");
+    const size_t second = Find("DrawSubset", first + 1);
+    EXPECT_LT(first, blendOn);
+    EXPECT_LT(blendOn, second);
+    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_SRCBLEND, D3DBLEND_SRCALPHA), SIZE_MAX);
+    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA), SIZE_MAX);
+    EXPECT_GT(Find("SetRenderState", second, D3DRS_ALPHABLENDENABLE, FALSE), second);
+    // Colour vertex off for the model, on again after; stage 0 unbound at the end.
+    const RecordedCall& f = device->calls.front();
+    EXPECT_EQ(std::tuple(f.op, f.a, f.b), std::tuple("SetRenderState", 0u + D3DRS_COLORVERTEX, 0u));
+    EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
+    EXPECT_EQ(device->texture0, nullptr);
+}
+
+TEST_F(Models, UntexturedSubsetLeavesTheEffectTextureAsItWas) {
+    auto texture = std::make_shared<IDirect3DTexture9>(1, 1, std::vector<uint8_t>(4, 255));
+    MakePlainSlot(0, {1.0f, 1.0f}, {texture, nullptr});
+    DrawModel(0);
+    const auto textures = device->Calls("Effect.SetTexture");
+    ASSERT_EQ(textures.size(), 1u);
+    EXPECT_EQ(std::tuple(textures[0].name, textures[0].object),
+              std::tuple("g_txScene", texture.get()));
+    const auto flags = device->Calls("Effect.SetInt"); // g_bHasTexture 1, then 0
+    ASSERT_EQ(flags.size(), 2u);
+    EXPECT_EQ(std::tuple(flags[0].a, flags[1].a), std::tuple(1u, 0u));
+    EXPECT_EQ(device->Calls("Effect.CommitChanges").size(), 2u);
+    // The device's stage 0 got the texture, then null for the second subset.
+    const auto stage0 = device->Calls("SetTexture");
+    ASSERT_GE(stage0.size(), 2u);
+    EXPECT_EQ(std::tuple(stage0[0].object, stage0[1].object),
+              std::tuple(texture.get(), (IDirect3DTexture9*)nullptr));
+}
+
+TEST_F(Models, WithoutEffectOnlyTheDeviceIsToldAndWithoutMaterialsNothingIsDrawn) {
+    g_pEffect.reset();
+    MakePlainSlot(0, {1.0f, 0.5f});
+    DrawModel(0);
+    for (const RecordedCall& c : device->calls)
+        EXPECT_EQ(c.op.rfind("Effect.", 0), std::string::npos) << c.op;
+    EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
+    device->calls.clear();
+    MakePlainSlot(0, {});
+    DrawModel(0);
+    EXPECT_TRUE(DrawnSubsets().empty());
+    EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
+}
+
+TEST_F(Models, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
+    HierarchyAllocator& alloc = g_HierarchyAllocator;
+    D3DXFRAME* root = nullptr;
+    D3DXFRAME* child = nullptr;
+    ASSERT_EQ(alloc.CreateFrame("root", &root), S_OK);
+    ASSERT_EQ(alloc.CreateFrame("child", &child), S_OK);
+    root->pFrameFirstChild = child;
+    D3DXMESHDATA data = {D3DXMESHTYPE_MESH, MakeTriangleMesh(device.get(), 1)};
+    D3DXMATERIAL material = {MaterialWithAlpha(1.0f), nullptr};
+    D3DXMESHCONTAINER* mc = nullptr;
+    ASSERT_EQ(
+        alloc.CreateMeshContainer("mesh", &data, &material, nullptr, 1, nullptr, nullptr, &mc),
+        S_OK);
+    child->pMeshContainer = mc;
+    D3DXMatrixTranslation(&static_cast<ModelFrame*>(child)->CombinedMatrix, 0, 1, 0);
+    ModelSlot& m = g_ModelSlots[1];
+    m.IsHierarchy = true;
+    m.pRootFrame = static_cast<ModelFrame*>(root);
+
+    D3DXMATRIX incoming;
+    D3DXMatrixTranslation(&incoming, 5, 0, 0);
+    device->SetTransform(D3DTS_WORLD, &incoming);
+    device->calls.clear();
+    DrawModel(1);
+    const auto draws = device->Calls("DrawSubset");
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].matrix.m[3][0], 5.0f); // frame world = combined x incoming
+    EXPECT_EQ(draws[0].matrix.m[3][1], 1.0f);
+    D3DXMATRIX after;
+    device->GetTransform(D3DTS_WORLD, &after);
+    EXPECT_EQ(after.m[3][0], 5.0f); // restored
+    EXPECT_EQ(after.m[3][1], 0.0f);
 }
 
 } // namespace
