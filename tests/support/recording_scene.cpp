@@ -35,7 +35,8 @@ MeshPtr MakeTriangleMesh(IDirect3DDevice9* device, int subsets) {
     for (int i = 0; i < subsets; ++i) {
         for (int c = 0; c < 3; ++c) {
             indices.push_back(uint32_t(vertices.size()));
-            vertices.push_back({{float(c == 1), float(c == 2), float(i)}, {0, 0, -1}, {}, 0xFFFFFFFF});
+            vertices.push_back(
+                {{float(c == 1), float(c == 2), float(i)}, {0, 0, -1}, {}, 0xFFFFFFFF});
         }
         attributes.push_back(uint32_t(i));
     }
