@@ -24,7 +24,6 @@
 //                                                        the model root
 //   uniform vec4 duo_MaterialDiffuse, duo_MaterialAmbient, duo_MaterialSpecular,
 //                duo_MaterialEmissive;  uniform float duo_MaterialPower;   the device material
-//   uniform vec4 duo_Ambient;                            D3DRS_AMBIENT
 //   uniform sampler2D duo_Texture0; uniform int duo_HasTexture0;   the stage-0 texture
 //   vec4 duo_ToGlClip(vec4 c);  clip z from [0, w] (our projections) to GL's [-w, w]
 

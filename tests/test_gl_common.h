@@ -1,6 +1,6 @@
-// Shared set-up of the OpenGL device tests: a window through the window stand-in, the Direct3D
-// object and a device with a back buffer of a given size, rendered off-screen on Mesa; plus the
-// matrices, meshes, images and pixel checks the tests share.
+// Shared set-up of the OpenGL device tests: a window through the window stand-in and a device
+// with a back buffer of a given size, rendered off-screen on Mesa; plus the matrices, meshes,
+// images and pixel checks the tests share.
 #pragma once
 
 #include "platform/gfx/d3d.h"
@@ -47,9 +47,9 @@ template <class F> std::vector<uint8_t> Image(int width, int height, F color) {
     return rgba;
 }
 
-// An axis-aligned square in the plane z facing -z (the camera looks along +z). With x0 < x1 and
-// y0 < y1 it winds clockwise as seen, front-facing under the default CCW culling; swapping x0
-// and x1 winds it the other way. Texture (0, 0) is its top-left corner.
+// An axis-aligned square in the plane z facing -z (the camera looks along +z). With x0 < x1 it
+// winds clockwise as seen, front-facing under the default CCW culling; swapping x0 and x1 winds
+// it the other way. Texture (0, 0) is its top-left corner.
 inline void AddSquare(std::vector<MeshVertex>& v, std::vector<uint32_t>& idx,
                       std::vector<uint32_t>& attr, float x0, float y0, float x1, float y1, float z,
                       uint32_t color, uint32_t attribute) {
@@ -104,7 +104,6 @@ class GlDeviceTest : public ::testing::Test {
         EXPECT_TRUE(device->ReadBackBuffer(rgba));
         return rgba;
     }
-
     // Clears colour and depth, runs `draw` and returns the presented frame.
     template <class F> std::vector<uint8_t> Frame(F draw, D3DCOLOR clear = 0xFF000000) {
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
@@ -113,9 +112,11 @@ class GlDeviceTest : public ::testing::Test {
     }
     // The same, drawing subset 0 of each mesh in turn.
     std::vector<uint8_t> Frame(std::initializer_list<MeshPtr> meshes, D3DCOLOR clear = 0xFF000000) {
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
-        for (const MeshPtr& m : meshes) m->DrawSubset(0);
-        return PresentAndRead();
+        return Frame(
+            [&] {
+                for (const MeshPtr& m : meshes) m->DrawSubset(0);
+            },
+            clear);
     }
 
     // A square mesh on this device (see AddSquare), with or without vertex colours.
@@ -128,14 +129,9 @@ class GlDeviceTest : public ::testing::Test {
                                            idx, attr);
     }
 
-    struct Pixel {
-        int r, g, b, a;
-    };
-    Pixel At(const std::vector<uint8_t>& rgba, int x, int y) const {
-        size_t i = (static_cast<size_t>(y) * device->BackBufferWidth() + x) * 4;
-        return {rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]};
+    const uint8_t* At(const std::vector<uint8_t>& rgba, int x, int y) const {
+        return &rgba[(size_t(y) * device->BackBufferWidth() + x) * 4];
     }
-
     // Checks pixels of a read-back frame against 0xRRGGBB colours, naming every one that is off.
     struct Spot {
         int x, y;
@@ -145,11 +141,14 @@ class GlDeviceTest : public ::testing::Test {
                                      std::initializer_list<Spot> spots, int tolerance = 2) const {
         std::ostringstream off;
         for (Spot s : spots) {
-            Pixel p = At(rgba, s.x, s.y);
-            int r = (s.rgb >> 16) & 255, g = (s.rgb >> 8) & 255, b = s.rgb & 255;
-            if (std::max({std::abs(p.r - r), std::abs(p.g - g), std::abs(p.b - b)}) > tolerance)
-                off << "(" << s.x << "," << s.y << ") is " << p.r << "," << p.g << "," << p.b
-                    << " not " << r << "," << g << "," << b << "; ";
+            const uint8_t* p = At(rgba, s.x, s.y);
+            int want[3] = {int(s.rgb >> 16 & 255), int(s.rgb >> 8 & 255), int(s.rgb & 255)};
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(p[c] - want[c]) > tolerance) {
+                    off << "(" << s.x << "," << s.y << ") is " << int(p[0]) << "," << int(p[1])
+                        << "," << int(p[2]) << " not " << std::hex << s.rgb << std::dec << "; ";
+                    break;
+                }
         }
         if (off.str().empty()) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << off.str();

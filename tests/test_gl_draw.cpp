@@ -1,6 +1,6 @@
 // Drawing through the built-in fixed-function shader, checked by pixels: transforms and clip
-// depth, culling, lighting, vertex colour, stage-0 texture, blending, colour mask, re-upload;
-// and texture files, read top row first.
+// depth, culling, directional lights, vertex colour, stage-0 texture, blending, colour mask,
+// re-upload; and texture files, read top row first.
 #include "test_gl_common.h"
 
 #include "platform/gfx/png_writer.h"
@@ -9,7 +9,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -21,8 +22,7 @@ class GlDrawTest : public GlDeviceTest {
         SetCamera();
     }
 
-    // Camera at the origin looking along +z.
-    void SetCamera() {
+    void SetCamera() { // at the origin looking along +z
         D3DXMATRIX proj = Projection90(), view = IdentityMatrix();
         device->SetTransform(D3DTS_PROJECTION, &proj);
         device->SetTransform(D3DTS_VIEW, &view);
@@ -33,16 +33,6 @@ class GlDrawTest : public GlDeviceTest {
         m.Diffuse = {r, g, b, 1};
         m.Ambient = {ambient, ambient, ambient, 1};
         device->SetMaterial(&m);
-    }
-
-    // A white light at (x, y, z) or, for a directional one, travelling along it.
-    static D3DLIGHT9 Light(D3DLIGHTTYPE type, float x, float y, float z) {
-        D3DLIGHT9 l{};
-        l.Type = type;
-        l.Diffuse = {1, 1, 1, 1};
-        l.Position = l.Direction = {x, y, z};
-        l.Range = 100;
-        return l;
     }
 };
 
@@ -87,92 +77,60 @@ TEST_F(GlDrawTest, DepthCullingAndPlacement) {
     EXPECT_TRUE(Shows(Frame({mesh}), {{75, 125, 0xFFFFFF}, {125, 75, 0}}));
 }
 
-TEST_F(GlDrawTest, PointDirectionalAndAmbientLightWithVertexColour) {
-    auto mesh = Square(-5, -5, 5, 5, 10);
-    auto centre = [&] { return At(Frame({mesh}), 100, 100); };
-    // A point light 4 in front of the square's centre, lit per vertex as the fixed-function
-    // pipeline does: every corner is sqrt(66) from the light, at cos = 4 / sqrt(66),
-    // attenuated by 1 / (0.5 sqrt(66)).
-    SetMaterial(1, 1, 1);
-    D3DLIGHT9 light = Light(D3DLIGHT_POINT, 0, 0, 6);
-    light.Attenuation1 = 0.5f;
-    device->SetLight(3, &light);
-    device->LightEnable(3, true);
-    float d = std::sqrt(66.0f);
-    EXPECT_NEAR(centre().r, 255 * (4 / d) / (0.5f * d), 3);
-    light.Range = 3; // out of reach
-    device->SetLight(3, &light);
-    EXPECT_NEAR(centre().r, 0, 2);
-    device->LightEnable(3, false);
-
+TEST_F(GlDrawTest, DirectionalLightVertexColourTextureBlendingAndColourMask) {
     // The square faces -z; a light travelling along +z meets it head on. Directions need not
-    // be unit length.
-    SetMaterial(0.8f, 0.8f, 0.8f);
-    auto brightness = [&](float x, float y, float z) {
-        D3DLIGHT9 directional = Light(D3DLIGHT_DIRECTIONAL, x, y, z);
-        device->SetLight(0, &directional);
+    // be unit length; lights are placed in world space, so moving the camera changes nothing.
+    auto mesh = Square(-5, -5, 5, 5, 10);
+    SetMaterial(0.8f, 0.8f, 0.8f, 0.5f);
+    auto centre = [&](float x, float y, float z, float ambient = 0) {
+        D3DLIGHT9 l{};
+        l.Type = D3DLIGHT_DIRECTIONAL;
+        l.Diffuse = {1, 1, 1, 1};
+        l.Ambient = {ambient, ambient, ambient, 1};
+        l.Direction = {x, y, z};
+        device->SetLight(0, &l);
         device->LightEnable(0, true);
-        return centre().g;
+        return int(At(Frame({mesh}), 100, 100)[1]);
     };
-    EXPECT_NEAR(brightness(0, 0, 3), 204, 3);
-    EXPECT_NEAR(brightness(0, std::sqrt(3.0f), 1), 102, 3) << "60 degrees: cos 0.5";
-    EXPECT_NEAR(brightness(0, 0, -1), 0, 2) << "from behind";
-    // Lights are placed in world space: moving the camera does not change a surface's light.
+    EXPECT_NEAR(centre(0, 0, 3), 204, 3);
+    EXPECT_NEAR(centre(0, std::sqrt(3.0f), 1), 102, 3) << "60 degrees: cos 0.5";
+    EXPECT_NEAR(centre(0, 0, -1), 0, 2) << "from behind";
+    EXPECT_NEAR(centre(0, 0, -1, 0.5f), 64, 3) << "the light's ambient times the material's";
     D3DXMATRIX view = Translation(0, 0, -5);
     device->SetTransform(D3DTS_VIEW, &view);
-    EXPECT_NEAR(brightness(0, 0, 1), 204, 3);
-
+    EXPECT_NEAR(centre(0, 0, 1), 204, 3);
+    SetCamera();
     // COLORVERTEX (on by default) takes the diffuse colour from the vertices, when they have one.
     auto red = Square(-5, -5, 5, 5, 10, 0xFFFF0000, true);
     SetMaterial(0, 1, 0);
     EXPECT_TRUE(Shows(Frame({red}), {{100, 100, 0xFF0000}}));
     device->SetRenderState(D3DRS_COLORVERTEX, FALSE);
     EXPECT_TRUE(Shows(Frame({red}), {{100, 100, 0x00FF00}}));
-    device->SetRenderState(D3DRS_COLORVERTEX, TRUE);
-    EXPECT_TRUE(Shows(Frame({mesh}), {{100, 100, 0x00FF00}}));
 
-    // A disabled light gives nothing; ambient light reaches the material's ambient colour.
-    device->LightEnable(0, false);
-    SetMaterial(0, 1, 0, 0.5f);
-    device->SetRenderState(D3DRS_AMBIENT, 0xFF808080);
-    EXPECT_NEAR(centre().g, 64, 3);
-}
-
-TEST_F(GlDrawTest, StageZeroTextureBlendingAndColourMask) {
+    // Unlit, the stage-0 texture modulates the vertex colour: top half red, bottom half blue,
+    // green in the left half, times one half, the top row on top.
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    // Top half red, bottom half blue, green in the left half.
     auto texel = [](int x, int y) {
         return (y < 4 ? 0xFF0000u : 0x0000FFu) | (x < 4 ? 0xFF00 : 0);
     };
     auto texture = std::make_shared<IDirect3DTexture9>(8, 8, Image(8, 8, texel));
     device->SetTexture(0, texture.get());
-    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-    auto mesh = Square(-8, -8, 8, 8, 10, 0xFF808080, true); // half grey vertices
-    // Each quarter of the square shows its texel times one half, the top row on top.
+    auto grey = Square(-8, -8, 8, 8, 10, 0xFF808080, true);
     EXPECT_TRUE(Shows(
-        Frame({mesh}),
+        Frame({grey}),
         {{70, 70, 0x808000}, {130, 70, 0x800000}, {70, 130, 0x008080}, {130, 130, 0x000080}}, 3));
-    // SELECTARG1 takes the texel alone; no texture bound gives the plain vertex colour.
-    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    EXPECT_TRUE(Shows(Frame({mesh}), {{130, 130, 0x0000FF}}, 3));
-    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     device->SetTexture(0, nullptr);
-    EXPECT_TRUE(Shows(Frame({mesh}), {{130, 130, 0x808080}}, 3));
+    EXPECT_TRUE(Shows(Frame({grey}), {{130, 130, 0x808080}}, 3));
 
-    // Half white over blue. Stage 0 without a texture passes the vertex alpha through,
-    // whatever its alpha operation.
+    // Half white over blue; then white through a red and green mask over blue.
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
     auto halfWhite = Square(-5, -5, 5, 5, 10, 0x80FFFFFF, true);
     EXPECT_TRUE(Shows(Frame({halfWhite}, 0xFF0000FF), {{100, 100, 0x8080FF}}, 3));
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    // White through a red and green mask over blue, then through a red one over black.
-    auto white = Square(-5, -5, 5, 5, 10);
     device->SetRenderState(D3DRS_COLORWRITEENABLE, 1 | 2);
-    EXPECT_TRUE(Shows(Frame({white}, 0xFF0000FF), {{100, 100, 0xFFFFFF}}));
-    device->SetRenderState(D3DRS_COLORWRITEENABLE, 1);
-    EXPECT_TRUE(Shows(Frame({white}), {{100, 100, 0xFF0000}}));
+    EXPECT_TRUE(Shows(Frame({Square(-5, -5, 5, 5, 10)}, 0xFF0000FF), {{100, 100, 0xFFFFFF}}));
 }
 
 TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
@@ -208,37 +166,30 @@ TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
     EXPECT_TRUE(Shows(again, {{40, 100, 0xFF0000}, {160, 40, 0x00FF00}}));
 }
 
-TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirst) {
+TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirstAndRefusesWhatIsNoImage) {
     // 16x8: left half red, right half blue, top row green marks.
-    auto texel = [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); };
-    auto pixels = Image(16, 8, texel);
+    auto pixels = Image(
+        16, 8, [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); });
     ASSERT_TRUE(WritePngFile("gl_texture_case.png", 16, 8, pixels));
-    ASSERT_NE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100), 0);
+    ASSERT_TRUE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()) &&
+                stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()) &&
+                stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100));
     // A directory that does not exist: the bare file name in the working directory is used.
-    for (const char* name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
+    for (std::string name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
                              "gl_texture_case.jpg", "C:\\nowhere\\gl_texture_case.png"}) {
-        int tolerance = std::strstr(name, ".jpg") ? 40 : 0;
         TexturePtr texture;
-        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name, &texture), S_OK) << name;
-        ASSERT_EQ(texture->Width(), 16);
-        ASSERT_EQ(texture->Height(), 8);
-        auto px = texture->Pixels();
-        ASSERT_EQ(px.size(), pixels.size());
+        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name.c_str(), &texture), S_OK) << name;
+        ASSERT_EQ(std::pair(texture->Width(), texture->Height()), std::pair(16, 8));
         // Pixels (2, 0), (13, 0), (2, 5) and (13, 5): away from the colour edges JPEG blurs.
         for (int i : {2, 13, 5 * 16 + 2, 5 * 16 + 13})
             for (int k = 0; k < 4; ++k)
-                EXPECT_NEAR(px[i * 4 + k], pixels[i * 4 + k], tolerance)
+                EXPECT_NEAR(texture->Pixels()[i * 4 + k], pixels[i * 4 + k],
+                            name.ends_with(".jpg") ? 40 : 0)
                     << name << " pixel " << i % 16 << "," << i / 16 << " channel " << k;
+        if (!name.ends_with(".png")) std::remove(name.c_str());
     }
-    for (const char* name : {"gl_texture_case.bmp", "gl_texture_case.tga", "gl_texture_case.jpg"})
-        std::remove(name);
-
     // Refused: no name, no file, and a file that is not an image at all.
-    std::FILE* f = std::fopen("gl_texture_case.png", "wb");
-    std::fputs("not a picture", f);
-    std::fclose(f);
+    std::ofstream("gl_texture_case.png") << "not a picture";
     for (const char* bad : {"", "no_such_texture.png", "gl_texture_case.png"}) {
         TexturePtr none;
         EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, bad, &none), E_FAIL) << bad;

@@ -27,8 +27,7 @@ class GlFontTest : public GlDeviceTest {
         }
     }
     void TearDown() override {
-        regular.reset();
-        bold.reset();
+        regular = bold = nullptr;
         GlDeviceTest::TearDown();
     }
 
@@ -60,70 +59,49 @@ class GlFontTest : public GlDeviceTest {
 
 } // namespace
 
-TEST_F(GlFontTest, TextSitsAtTheTopLeftOfItsRectangle) {
-    Box box = Draw("Display: 640x480 (0.0 fps)", {10, 25, 410, 85});
-    EXPECT_EQ(box.height, 18) << "one line of the cell height";
-    ASSERT_FALSE(box.Empty());
-    EXPECT_GE(box.left, 10);
-    EXPECT_LE(box.left, 13) << "starts at the left edge";
-    EXPECT_GE(box.top, 25);
-    EXPECT_LE(box.top, 30) << "starts near the top edge";
-    EXPECT_LE(box.bottom, 25 + 18) << "stays in its 18-pixel cell";
-    EXPECT_GT(box.right, 150) << "a line of that length is wide";
-
+TEST_F(GlFontTest, TextSitsAtTheTopLeftOfItsRectangleInCellsOfTheRequestedHeight) {
+    // One line of the cell height, from the left edge and near the top, inside its 18-pixel
+    // cell, and wide for a line of that length.
+    Box b = Draw("Display: 640x480 (0.0 fps)", {10, 25, 410, 85});
+    EXPECT_EQ(b.height, 18);
+    EXPECT_TRUE(b.left >= 10 && b.left <= 13 && b.top >= 25 && b.top <= 30 && b.bottom <= 43 &&
+                b.right > 150)
+        << b.left << " " << b.top << " " << b.right << " " << b.bottom;
     // A capital's height in a cell of 18: Liberation Serif's cap height is 0.59 of the cell
     // (the cell is 1.107 em), about 10.7 pixels; an em of 18 would give 11.8.
     Box cap = Draw("H", {0, 0, 400, 200});
-    EXPECT_GE(cap.bottom - cap.top + 1, 10);
-    EXPECT_LE(cap.bottom - cap.top + 1, 11);
+    EXPECT_TRUE(cap.bottom - cap.top + 1 >= 10 && cap.bottom - cap.top + 1 <= 11);
     // Two lines: the second one cell lower, and twice the height returned.
     Box two = Draw("H\nH", {0, 0, 400, 200});
-    EXPECT_EQ(two.height, 36);
-    EXPECT_EQ(two.bottom - cap.bottom, 18);
-
-    // Colour: red text lights only the red channel.
+    EXPECT_EQ(std::pair(two.height, two.bottom - cap.bottom), std::pair(36, 18));
+    // Red text lights only the red channel. Nothing to draw: height 0.
     EXPECT_FALSE(Draw("Colour", {0, 0, 400, 200}, 0xFFFF0000, 0).Empty());
     EXPECT_TRUE(Draw("Colour", {0, 0, 400, 200}, 0xFFFF0000, 1).Empty());
-    // Nothing to draw: height 0.
     EXPECT_EQ(Draw("", {0, 0, 100, 100}).height, 0);
     EXPECT_EQ(Draw("abc", {0, 0, 100, 100}, 0xFFFFFFFF, 0, 0).height, 0);
 }
 
-TEST_F(GlFontTest, BoldFaceIsHeavierAndMissingFaceGivesNoFont) {
+TEST_F(GlFontTest, BoldIsHeavierClipsToTheRectangleAndCountsCharacters) {
     const char* text = "[Cursor Up] Move forward";
-    Box plain = Draw(text, {10, 10, 410, 70});
-    Box heavy = Draw(text, {10, 10, 410, 70}, 0xFFFFFFFF, 0, -1, bold.get());
+    const RECT rect{10, 10, 410, 70};
+    Box plain = Draw(text, rect);
+    Box heavy = Draw(text, rect, 0xFFFFFFFF, 0, -1, bold.get());
     EXPECT_GT(heavy.ink, plain.ink * 5 / 4) << "at least a quarter more ink";
     EXPECT_GT(heavy.right, plain.right) << "bold glyphs are wider too";
+
+    // Clipped: nothing right of or below the rectangle.
+    Box narrow = Draw(text, {10, 10, 60, 70}), shallow = Draw(text, {10, 10, 410, 18});
+    EXPECT_TRUE(!narrow.Empty() && narrow.right < 60);
+    EXPECT_TRUE(!shallow.Empty() && shallow.bottom < 18);
+
+    // A count draws that many characters.
+    Box prefix = Draw("[Cursor", rect);
+    std::vector<uint8_t> prefixPixels = last;
+    EXPECT_EQ(Draw(text, rect, 0xFFFFFFFF, 0, 7).height, 18);
+    EXPECT_TRUE(last == prefixPixels) << "7 characters are \"[Cursor\"";
+    EXPECT_LT(prefix.right, plain.right);
 
     FontPtr none;
     EXPECT_EQ(D3DXCreateFontA(device.get(), 18, 0, 0, 0, false, 0, 0, 0, 0, "", &none), E_FAIL);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(device->CreateFontObject(18, nullptr), nullptr);
-}
-
-TEST_F(GlFontTest, ClipsToTheRectangleAndCountsCharacters) {
-    const char* text = "[Cursor Right] Turn right";
-    Box full = Draw(text, {10, 10, 410, 70});
-    Box narrow = Draw(text, {10, 10, 60, 70});
-    EXPECT_FALSE(narrow.Empty());
-    EXPECT_LT(narrow.right, 60) << "nothing right of the rectangle";
-    EXPECT_GT(full.right, 60);
-    Box shallow = Draw(text, {10, 10, 410, 18});
-    EXPECT_FALSE(shallow.Empty());
-    EXPECT_LT(shallow.bottom, 18) << "nothing below the rectangle";
-    // Partly outside the back buffer: what lies inside is still drawn.
-    EXPECT_FALSE(Draw(text, {-40, 190, 410, 260}).Empty());
-
-    // -1 draws up to the terminating zero, as its full length does; a count draws that many.
-    const RECT rect{10, 10, 410, 70};
-    Draw(text, rect);
-    std::vector<uint8_t> whole = last;
-    EXPECT_EQ(Draw(text, rect, 0xFFFFFFFF, 0, static_cast<int>(std::strlen(text))).height, 18);
-    EXPECT_TRUE(last == whole) << "-1 draws the whole string";
-    Box prefix = Draw("[Cursor", rect);
-    std::vector<uint8_t> prefixPixels = last;
-    Draw(text, rect, 0xFFFFFFFF, 0, 7);
-    EXPECT_TRUE(last == prefixPixels) << "7 characters are \"[Cursor\"";
-    EXPECT_LT(prefix.right, full.right);
 }

@@ -1,79 +1,84 @@
-// Motion operations, cameras and the matrix helpers, with the exact values they must give.
+// Motion operations, computer control, cameras and the matrix helpers, with the exact values
+// they must give.
+#include "core/matrix.h"
 #include "core/settings.h"
+#include "models/model.h"
 #include "platform/win/input.h"
 #include "render/camera.h"
-#include "core/matrix.h"
 #include "scene/scene.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdlib>
+#include <tuple>
 
 namespace {
+
+using Xyz = std::array<float, 3>;
+const auto Of = [](const D3DXVECTOR3& v) { return Xyz{v.x, v.y, v.z}; };
 
 class Motion : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetSettings();
         ResetScene();
+        SetTickCountForTests(5000);
+        g_ModelSlots[1].Period = 0.0;
+        std::srand(7);
     }
     void TearDown() override { SetTickCountForTests(std::nullopt); }
+    SceneObject& Object() { return g_SceneObjects[1]; }
+    void Stand(float x, float z, float yaw) {
+        PlaceObject(1, 1, x, 0, z, 1, 1, 1, 0, yaw, 0);
+        Object().moved = false;
+    }
 };
 
 TEST_F(Motion, HeadingUsesThreePointOneFourOverOneEighty) {
-    D3DXVECTOR3 d = DirectionFromYaw(0);
-    EXPECT_EQ(d.x, 0.0f);
-    EXPECT_EQ(d.y, 0.0f);
-    EXPECT_EQ(d.z, 1.0f);
-    d = DirectionFromYaw(90);
-    EXPECT_NEAR(d.x, 0.99999970f, 1e-7);
-    EXPECT_NEAR(d.z, 0.00079627f, 1e-7);
-    EXPECT_NE(d.z, 0.0f); // pi/180 would give (nearly) zero here
-    d = DirectionFromYaw(180);
-    EXPECT_NEAR(d.x, 0.00159255f, 1e-7);
-    EXPECT_NEAR(d.z, -0.99999875f, 1e-7);
+    // pi/180 would give (nearly) zero z at 90 degrees.
+    for (auto [yaw, x, z] :
+         {std::tuple(0.0f, 0.0f, 1.0f), std::tuple(90.0f, 0.99999970f, 0.00079627f),
+          std::tuple(180.0f, 0.00159255f, -0.99999875f)}) {
+        const D3DXVECTOR3 d = DirectionFromYaw(yaw);
+        EXPECT_NEAR(d.x, x, 1e-7) << yaw;
+        EXPECT_EQ(d.y, 0.0f) << yaw;
+        EXPECT_NEAR(d.z, z, 1e-7) << yaw;
+    }
 }
 
-TEST_F(Motion, MoveStrafeLiftAndTurn) {
-    PlaceObject(1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 0);
-    g_SceneObjects[1].moved = false;
+TEST_F(Motion, MoveStrafeLiftTurnAndPlace) {
+    Stand(0, 0, 0);
     MoveObject(1, -1.0f);
-    EXPECT_EQ(g_SceneObjects[1].position.z, -1.0f);
-    EXPECT_EQ(g_SceneObjects[1].position.x, 0.0f);
-    EXPECT_TRUE(g_SceneObjects[1].moved);
-
-    PlaceObject(1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 0);
+    EXPECT_EQ(Of(Object().position), (Xyz{0, 0, -1}));
+    EXPECT_TRUE(Object().moved);
+    Stand(0, 0, 0);
     StrafeObject(1, 1.0f);
-    EXPECT_EQ(g_SceneObjects[1].position.x, 1.0f);
-    EXPECT_EQ(g_SceneObjects[1].position.z, 0.0f);
-
-    PlaceObject(1, 1, 0, 0, 0, 1, 1, 1, 0, 90, 0);
+    EXPECT_EQ(Of(Object().position), (Xyz{1, 0, 0}));
+    Stand(0, 0, 90);
     StrafeObject(1, 1.0f);
-    EXPECT_NEAR(g_SceneObjects[1].position.x, 0.0008f, 1e-4);
-    EXPECT_NEAR(g_SceneObjects[1].position.z, -1.0f, 1e-6);
-
-    g_SceneObjects[1].moved = false;
+    EXPECT_NEAR(Object().position.x, 0.0008f, 1e-4);
+    EXPECT_NEAR(Object().position.z, -1.0f, 1e-6);
+    Object().moved = false;
     TurnObject(1, 400.0f);
-    EXPECT_EQ(g_SceneObjects[1].yaw, 490.0f); // never wrapped
-    EXPECT_FALSE(g_SceneObjects[1].moved);
+    EXPECT_EQ(Object().yaw, 490.0f); // never wrapped
+    EXPECT_FALSE(Object().moved);
     LiftObject(1, 2.5f);
-    EXPECT_EQ(g_SceneObjects[1].position.y, 2.5f);
-    EXPECT_TRUE(g_SceneObjects[1].moved);
-}
+    EXPECT_EQ(Object().position.y, 2.5f);
+    EXPECT_TRUE(Object().moved);
 
-TEST_F(Motion, PlaceObjectLeavesTheObjectStandingAtItsTarget) {
+    // Placing leaves the object standing at its target, its animation clock kept.
     g_SceneObjects[2].animTick = 1234;
     g_SceneObjects[2].animating = true;
     PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 30, 0);
     const SceneObject& o = g_SceneObjects[2];
-    EXPECT_EQ(o.target.z, -40.0f);
-    EXPECT_EQ(o.targetYaw, 30.0f);
-    EXPECT_TRUE(o.moved);
-    EXPECT_FALSE(o.animating);
-    EXPECT_EQ(o.animTick, 1234u);
+    EXPECT_EQ(std::tuple(o.target.z, o.targetYaw, o.moved, o.animating, o.animTick),
+              std::tuple(-40.0f, 30.0f, true, false, 1234u));
 }
 
-TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMilliseconds) {
+TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMillisecondsAndCamerasSitAhead) {
     SceneObject& o = g_SceneObjects[1];
     SetTickCountForTests(1000);
     StepAnimation(1); // not animating: nothing, not even the tick
@@ -81,46 +86,34 @@ TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMilliseconds) {
     o.animating = true;
     o.animEnd = 0.1f;
     o.animTick = 1000;
-    SetTickCountForTests(1039);
-    StepAnimation(1);
-    EXPECT_EQ(o.animTime, 0.0f);
-    SetTickCountForTests(1040);
-    StepAnimation(1);
-    EXPECT_FLOAT_EQ(o.animTime, 0.04f);
-    StepAnimation(1); // same tick: no second step
-    EXPECT_FLOAT_EQ(o.animTime, 0.04f);
-    SetTickCountForTests(5000); // a long gap still steps once
-    StepAnimation(1);
-    EXPECT_FLOAT_EQ(o.animTime, 0.08f);
-    SetTickCountForTests(5040);
-    StepAnimation(1);
-    EXPECT_FLOAT_EQ(o.animTime, 0.1f);
+    // The same tick twice steps once; a long gap still steps once; the end stops it.
+    for (auto [tick, time] :
+         {std::pair(1039u, 0.0f), {1040u, 0.04f}, {1040u, 0.04f}, {5000u, 0.08f}, {5040u, 0.1f}}) {
+        SetTickCountForTests(tick);
+        StepAnimation(1);
+        EXPECT_FLOAT_EQ(o.animTime, time) << tick;
+    }
     EXPECT_FALSE(o.animating);
-}
 
-TEST_F(Motion, FirstRunningFrameCameraEyes) {
     PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
     PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
     UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
     UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
-    EXPECT_EQ(g_vEye1.x, 0.0f);
-    EXPECT_EQ(g_vEye1.y, 25.0f);
-    EXPECT_EQ(g_vEye1.z, -34.0f); // six ahead
-    EXPECT_EQ(g_fEyeYaw1, 0.0f);
-    EXPECT_NEAR(g_vEye2.x, -8.0000038f, 1e-5); // twelve ahead: the first character
-    EXPECT_EQ(g_vEye2.y, 25.0f);
-    EXPECT_NEAR(g_vEye2.z, 40.009556f, 1e-5);
-    EXPECT_EQ(g_fEyeYaw2, 90.0f);
+    EXPECT_EQ(std::tuple(Of(g_vEye1), g_fEyeYaw1), std::tuple(Xyz{0, 25, -34}, 0.0f)); // 6 ahead
+    // Twelve ahead of the first character.
+    EXPECT_NEAR(std::hypot(g_vEye2.x + 8.0000038f, g_vEye2.z - 40.009556f), 0.0f, 1e-5);
+    EXPECT_EQ(std::pair(g_vEye2.y, g_fEyeYaw2), std::pair(25.0f, 90.0f));
 }
 
 TEST_F(Motion, ProjectionAndViewMatrices) {
     BuildViewMatrices();
-    EXPECT_NEAR(g_matProj.m[0][0], 1.81066f, 1e-5);
-    EXPECT_NEAR(g_matProj.m[1][1], 2.41421f, 1e-5);
-    EXPECT_NEAR(g_matProj.m[2][2], 1.002004f, 1e-6);
-    EXPECT_NEAR(g_matProj.m[3][2], -2.004008f, 1e-6);
-    EXPECT_EQ(g_matProj.m[2][3], 1.0f);
-    EXPECT_EQ(g_matProj.m[3][3], 0.0f);
+    for (auto [r, c, v] : {std::tuple(0, 0, 1.81066f),
+                           {1, 1, 2.41421f},
+                           {2, 2, 1.002004f},
+                           {3, 2, -2.004008f},
+                           {2, 3, 1.0f},
+                           {3, 3, 0.0f}})
+        EXPECT_NEAR(g_matProj.m[r][c], v, 1e-5) << r << c;
 
     // A point straight ahead of an eye lands on the view's +z axis, for any heading.
     for (float yaw : {0.0f, 37.0f, 90.0f, -90.0f, 450.0f}) {
@@ -130,9 +123,7 @@ TEST_F(Motion, ProjectionAndViewMatrices) {
         const float a = yaw * 3.14159265f / 180.0f;
         D3DXVECTOR3 ahead = {3.0f + 10 * std::sin(a), 25.0f, -7.0f + 10 * std::cos(a)}, v;
         D3DXVec3TransformCoord(&v, &ahead, &g_matView1);
-        EXPECT_NEAR(v.x, 0.0f, 1e-4) << yaw;
-        EXPECT_NEAR(v.y, 0.0f, 1e-4) << yaw;
-        EXPECT_NEAR(v.z, 10.0f, 1e-4) << yaw;
+        EXPECT_NEAR(std::hypot(v.x, v.y, v.z - 10.0f), 0.0f, 1e-4) << yaw;
         // And a point to the right of the heading lands on +x.
         D3DXVECTOR3 right = {3.0f + 5 * std::cos(a), 25.0f, -7.0f - 5 * std::sin(a)};
         D3DXVec3TransformCoord(&v, &right, &g_matView1);
@@ -154,19 +145,132 @@ TEST(Matrices, ProductAppliesTheLeftMatrixFirst) {
     D3DXVECTOR3 a, b;
     D3DXVec3TransformCoord(&a, &origin, &tr); // moved to +x, then turned onto -z
     D3DXVec3TransformCoord(&b, &origin, &rt); // turned (stays), then moved to +x
-    EXPECT_NEAR(a.z, -10.0f, 1e-5);
-    EXPECT_NEAR(a.x, 0.0f, 1e-5);
+    EXPECT_NEAR(std::hypot(a.x, a.z + 10.0f), 0.0f, 1e-5);
     EXPECT_NEAR(b.x, 10.0f, 1e-5);
 
     // Rotations about x, y and z follow the left-handed rows of the D3DX functions.
     D3DXMATRIX rx, rz;
     D3DXMatrixRotationX(&rx, 0.5f);
     D3DXMatrixRotationZ(&rz, 0.5f);
-    EXPECT_FLOAT_EQ(rx.m[1][2], std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rx.m[2][1], -std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rz.m[0][1], std::sin(0.5f));
-    EXPECT_FLOAT_EQ(rz.m[1][0], -std::sin(0.5f));
+    const float s = std::sin(0.5f);
+    EXPECT_EQ(std::tuple(rx.m[1][2], rx.m[2][1], rz.m[0][1], rz.m[1][0]), std::tuple(s, -s, s, -s));
     EXPECT_FLOAT_EQ(r.m[0][2], -1.0f);
+}
+
+TEST_F(Motion, YawFromDirectionKeepsThePointOneFourConstants) {
+    // y plays no part; +z is not 0 and -z not -180, because 1.57 and 3.14 are not pi/2 and pi;
+    // behind and to the right comes out below -180, not near +135.
+    struct Case {
+        float x, y, z, yaw, tolerance;
+    };
+    for (const Case& c :
+         {Case{1, 0, 0, 90, 0}, Case{-1, 0, 0, -90, 0}, Case{1, 7, 0, 90, 0},
+          Case{0, 0, 1, -0.0456f, 1e-4f}, Case{0, 0, -1, -180.0457f, 1e-3f},
+          Case{0.7071f, 0, 0.7071f, 44.977f, 1e-3f}, Case{0.7071f, 0, -0.7071f, -225.07f, 1e-2f}})
+        EXPECT_NEAR(YawFromDirection(c.x, c.y, c.z), c.yaw, c.tolerance)
+            << c.x << ", " << c.y << ", " << c.z;
+}
+
+TEST_F(Motion, AtItsTargetItStandsAndOneStepAwayItWalksOntoItWithoutANewHeading) {
+    Stand(3, 4, 30);
+    ComputerControl(1);
+    const SceneObject& o = Object();
+    EXPECT_EQ(std::tuple(o.yaw, o.targetYaw, Of(o.position), Of(o.velocity), o.moved, o.animating),
+              std::tuple(30.0f, 30.0f, Xyz{3, 0, 4}, Xyz{0, 0, 0}, true, false));
+
+    Stand(0, 0, 0);
+    Object().target = {0.0f, 0.0f, 0.05f}; // one wander step
+    Object().targetYaw = 123.0f;
+    ComputerControl(1);
+    // The yaw, not YawFromDirection's -0.0456; no arrival: the target stays.
+    EXPECT_EQ(std::tuple(o.targetYaw, o.yaw, o.velocity.z, o.position.z, o.target.z),
+              std::tuple(0.0f, 0.0f, 0.05f, 0.05f, 0.05f));
+}
+
+TEST_F(Motion, TurnsTwoDegreesPerStepAndTheNegativeWayAtExactlyHalfARound) {
+    // A target whose wanted heading is exactly -170 from the origin: the x of the direction
+    // alone decides it, so search the floats around the one that gives it.
+    D3DXVECTOR3 behind = {};
+    for (float x = -0.1750f; x < -0.1735f && behind.z == 0.0f; x = std::nextafter(x, 0.0f)) {
+        D3DXVECTOR3 v = {x * 1000.0f, 0.0f, -1000.0f * std::sqrt(1.0f - x * x)}, dir;
+        D3DXVec3Normalize(&dir, &v);
+        if (YawFromDirection(dir.x, dir.y, dir.z) == -170.0f) behind = v;
+    }
+    ASSERT_NE(behind.z, 0.0f);
+
+    struct Case {
+        float start;
+        D3DXVECTOR3 target;
+        float wanted, turn;
+        int steps; // the last one reaches the wanted heading exactly
+    };
+    for (const Case& c : {Case{0, {100, 0, 0}, 90, 2, 46}, Case{10, behind, -170, -2, 90}}) {
+        Stand(0, 0, c.start);
+        Object().target = c.target;
+        for (int step = 1; step <= c.steps; ++step) {
+            Object().position = {0.0f, 0.0f, 0.0f}; // keep the target's direction
+            ComputerControl(1);
+            ASSERT_EQ(Object().targetYaw, c.wanted) << c.wanted;
+            const float turned = c.start + c.turn * float(step);
+            ASSERT_EQ(Object().yaw,
+                      c.turn > 0 ? std::min(turned, c.wanted) : std::max(turned, c.wanted))
+                << c.wanted << " step " << step;
+        }
+    }
+}
+
+TEST_F(Motion, WalksAlongItsHeadingStartsTheWalkAndStopsOnArrival) {
+    g_ModelSlots[1].Period = 1.25;
+    Stand(0, 0, 0);
+    Object().target = {0.0f, 0.0f, 1.0f};
+    ComputerControl(1);
+    const SceneObject& o = Object();
+    EXPECT_EQ(std::tuple(o.moved, o.animating, o.animEnd, o.animTime, o.animTick),
+              std::tuple(true, true, 1.25f, 0.0f, 5000u));
+    EXPECT_NEAR(Object().position.z, 0.05f, 1e-7);
+    EXPECT_NEAR(Object().position.x, 0.0f, 1e-4); // the heading starts turning toward -0.0456
+
+    int steps = 1;
+    for (; Object().velocity.z != 0.0f && steps < 100; ++steps) ComputerControl(1);
+    EXPECT_GE(steps, 20);
+    EXPECT_LE(steps, 22);
+    EXPECT_LT(std::fabs(o.position.z - 1.0f), 0.05f);
+    // Standing: the target is where it stands.
+    EXPECT_EQ(std::tuple(Of(o.target), o.targetYaw), std::tuple(Of(o.position), o.yaw));
+}
+
+TEST_F(Motion, NewTargetsLieOnTheGridNotCloserThanFiveAfterAboutAThousandSteps) {
+    // Range 5: in a square of half-width 5 most grid points lie within 5 of the centre, so the
+    // draw must be repeated until one does not.
+    g_ModelSlots[1].Period = 1.0;
+    for (const float range : {150.0f, 5.0f}) {
+        g_fWanderRange = range;
+        std::srand(range > 100 ? 12345 : 99);
+        const float grid = range / 50.0f;
+        long steps = 0;
+        for (int picked = 0; picked < 100; ++picked) {
+            const float x = range > 100 ? float(std::rand() % 100) * grid - range : 0.0f;
+            Stand(x, 0.0f, 0.0f);
+            // Waits out pauses until the standing object picks its next target.
+            for (int i = 0; i < 100000 && Object().target.x == x && Object().target.z == 0;
+                 ++i, ++steps)
+                ComputerControl(1);
+            const D3DXVECTOR3 t = Object().target;
+            ASSERT_TRUE(t.x != x || t.z != 0.0f) << range;
+            EXPECT_GE(std::hypot(t.x - x, t.z), 5.0f) << t.x << ", " << t.z;
+            for (float c : {t.x, t.z}) {
+                EXPECT_GE(c, -range) << range;
+                EXPECT_LE(c, range - grid + 1e-5f) << range;
+                EXPECT_NEAR(std::remainder(c, grid), 0.0f, 1e-3) << c;
+            }
+            ComputerControl(1); // set out: the walk starts at once
+            EXPECT_NE(Of(Object().velocity), (Xyz{0, 0, 0}));
+            EXPECT_TRUE(Object().animating);
+        }
+        // One chance in a thousand per step.
+        EXPECT_GT(steps / 100, 500) << range;
+        EXPECT_LT(steps / 100, 2000) << range;
+    }
 }
 
 } // namespace

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -42,20 +44,30 @@ class RenderPass : public ::testing::Test {
     std::shared_ptr<RecordingDevice> device;
 };
 
-TEST_F(RenderPass, FrameCallSequence) {
+TEST_F(RenderPass, FrameCallSequenceWithoutHelpOrFonts) {
     g_bShowHelp = false;
     RenderScene();
-    const std::string object = "Effect.SetMatrix Effect.SetMatrix Effect.SetMatrix "
+    const std::string object = " Effect.SetMatrix Effect.SetMatrix Effect.SetMatrix "
                                "Effect.SetMatrix Effect.SetMatrix";
-    const std::string pass = "Effect.BeginPass Effect.SetMatrix " + object + " " + object + " " +
-                             object + " Effect.EndPass";
+    const std::string pass =
+        "Effect.BeginPass Effect.SetMatrix" + object + object + object + " Effect.EndPass ";
     EXPECT_EQ(device->OpSequence(), "Clear BeginScene SetTransform Effect.SetTechnique "
                                     "Effect.Begin " +
-                                        pass + " " + pass + " Effect.End EndScene Present");
+                                        pass + pass + "Effect.End EndScene Present");
     EXPECT_EQ(device->calls[0].a, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
     EXPECT_EQ(device->calls[0].b, 0u);
     ExpectMatrixEq(device->calls[2].matrix, IdentityMatrix(), "world identity");
     EXPECT_EQ(device->Calls("Effect.Begin")[0].b, 0u); // flags 0
+    // Every pass draws every model. Help on but no fonts: no text, still presented.
+    for (int slot = 0; slot < 3; ++slot) MakePlainSlot(slot, {1.0f});
+    g_bShowHelp = true;
+    g_pFont.reset();
+    g_pFontBold.reset();
+    device->calls.clear();
+    RenderScene();
+    EXPECT_EQ(device->Calls("DrawSubset").size(), 6u); // two passes, three objects
+    EXPECT_TRUE(device->Calls("Font.DrawText").empty());
+    EXPECT_EQ(device->calls.back().op, "Present");
 }
 
 TEST_F(RenderPass, TechniqueFollowsTheViewFlags) {
@@ -78,55 +90,37 @@ TEST_F(RenderPass, TechniqueFollowsTheViewFlags) {
     }
 }
 
-TEST_F(RenderPass, RoomGetsIdentityAndTheCameraMatrices) {
-    RenderScene();
-    const auto room = ObjectMatrices(0);
-    ASSERT_EQ(room[0].name, "g_mWorld");
-    ExpectMatrixEq(room[0].matrix, IdentityMatrix(), "world");
-    EXPECT_EQ(room[1].name, "g_mWorldView1");
-    ExpectMatrixEq(room[1].matrix, g_matView1, "wv1");
+TEST_F(RenderPass, ObjectsGetTheirWorldAndBothCamerasMatricesAndCameraTwoViewSwapsThem) {
+    const D3DXMATRIX identity = IdentityMatrix();
     D3DXMATRIX vp1, vp2;
     D3DXMatrixMultiply(&vp1, &g_matView1, &g_matProj);
     D3DXMatrixMultiply(&vp2, &g_matView2, &g_matProj);
-    EXPECT_EQ(room[2].name, "g_mWorldViewProjection1");
-    ExpectMatrixEq(room[2].matrix, vp1, "wvp1");
-    EXPECT_EQ(room[3].name, "g_mWorldView2");
-    ExpectMatrixEq(room[3].matrix, g_matView2, "wv2");
-    EXPECT_EQ(room[4].name, "g_mWorldViewProjection2");
-    ExpectMatrixEq(room[4].matrix, vp2, "wvp2");
-    // The projection is handed once per pass, before the objects.
-    const auto all = device->Calls("Effect.SetMatrix");
-    EXPECT_EQ(all[0].name, "g_mProjection1");
-    ExpectMatrixEq(all[0].matrix, g_matProj, "projection");
-}
-
-TEST_F(RenderPass, CameraTwoViewExchangesTheCameraSlots) {
-    g_bStandardView = true;
-    g_bCamera2View = true;
-    RenderScene();
-    const auto room = ObjectMatrices(0);
-    ExpectMatrixEq(room[1].matrix, g_matView2, "slot 1 holds camera 2");
-    ExpectMatrixEq(room[3].matrix, g_matView1, "slot 2 holds camera 1");
-}
-
-TEST_F(RenderPass, ObjectsDrawnInOrderWithTheirWorldMatrices) {
-    RenderScene();
+    for (bool camera2 : {false, true}) {
+        g_bStandardView = g_bCamera2View = camera2;
+        device->calls.clear();
+        RenderScene();
+        // The projection is handed once per pass, before the objects.
+        const auto all = device->Calls("Effect.SetMatrix");
+        EXPECT_EQ(all[0].name, "g_mProjection1");
+        ExpectMatrixEq(all[0].matrix, g_matProj, "projection");
+        const auto room = ObjectMatrices(0);
+        const char* names[] = {"g_mWorld", "g_mWorldView1", "g_mWorldViewProjection1",
+                               "g_mWorldView2", "g_mWorldViewProjection2"};
+        const D3DXMATRIX* want[] = {&identity, camera2 ? &g_matView2 : &g_matView1,
+                                    camera2 ? &vp2 : &vp1, camera2 ? &g_matView1 : &g_matView2,
+                                    camera2 ? &vp1 : &vp2};
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(room[i].name, names[i]);
+            ExpectMatrixEq(room[i].matrix, *want[i], names[i]);
+        }
+    }
     // Controlled (slot 2) second, other (slot 1, yaw 90) third.
-    const auto controlled = ObjectMatrices(1);
-    EXPECT_EQ(controlled[0].matrix.m[3][2], -40.0f);
-    const auto other = ObjectMatrices(2);
-    EXPECT_EQ(other[0].matrix.m[3][0], -20.0f);
+    EXPECT_EQ(ObjectMatrices(1)[0].matrix.m[3][2], -40.0f);
+    const D3DXMATRIX other = ObjectMatrices(2)[0].matrix;
+    EXPECT_EQ(other.m[3][0], -20.0f);
     // Turned by 90 x 0.017444445 = 1.57 radians, not pi/2.
-    EXPECT_FLOAT_EQ(other[0].matrix.m[0][0], std::cos(1.57f));
-    EXPECT_FLOAT_EQ(other[0].matrix.m[2][0], std::sin(1.57f));
-}
-
-TEST_F(RenderPass, EveryPassDrawsEveryModel) {
-    MakePlainSlot(0, {1.0f});
-    MakePlainSlot(1, {1.0f});
-    MakePlainSlot(2, {1.0f});
-    RenderScene();
-    EXPECT_EQ(device->Calls("DrawSubset").size(), 6u); // two passes, three objects
+    EXPECT_FLOAT_EQ(other.m[0][0], std::cos(1.57f));
+    EXPECT_FLOAT_EQ(other.m[2][0], std::sin(1.57f));
 }
 
 TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
@@ -134,83 +128,59 @@ TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
     MakePlainSlot(0, {1.0f});
     RenderScene();
     EXPECT_EQ(device->Calls("DrawSubset").size(), 1u);
-    const auto transforms = device->Calls("SetTransform");
-    bool sawView = false;
-    for (const RecordedCall& c : transforms)
-        if (c.a == D3DTS_VIEW) {
-            ExpectMatrixEq(c.matrix, g_matView1, "view");
-            sawView = true;
-        }
-    EXPECT_TRUE(sawView);
+    int views = 0;
+    for (const RecordedCall& c : device->Calls("SetTransform"))
+        if (c.a == D3DTS_VIEW) ExpectMatrixEq(c.matrix, g_matView1, "view"), ++views;
+    EXPECT_EQ(views, 1);
     EXPECT_EQ(device->calls.back().op, "Present");
     EXPECT_FALSE(device->Calls("Font.DrawText").empty()); // the overlay still comes
 }
 
-TEST_F(RenderPass, OverlayLinesFontsAndRectangles) {
+TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
     g_nScreenWidth = 800;
     g_nScreenHeight = 600;
     g_fFrameRate = 59.94f;
     RenderScene();
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 16u);
-    const char* texts[] = {"",
-                           "Press F1 to show/hide help",
-                           "Display: 800x600 (59.9 fps)",
-                           "[Esc/F10] Quit",
-                           "[Cursor Left] Turn left",
-                           "[Cursor Right] Turn right",
-                           "[Cursor Up] Move forward",
-                           "[Cursor Down] Move backward",
-                           "[A] Strafe left",
-                           "[D] Strafe right",
-                           "[W] Move up",
-                           "[S] Move down",
-                           "[1]: normal view from camera 1",
-                           "[2]: normal view from camera 2",
-                           "[3]: Duoscope view",
-                           "[4]: Toggle auto move camera 2"};
-    for (size_t i = 0; i < 16; ++i) {
-        EXPECT_EQ(lines[i].text, texts[i]);
-        EXPECT_EQ(lines[i].count, int(std::strlen(texts[i])));
-        EXPECT_EQ(lines[i].rect.left, 10);
-        EXPECT_EQ(lines[i].rect.right, 410);
-        EXPECT_EQ(lines[i].rect.top, int(i) * 25);
-        EXPECT_EQ(lines[i].rect.bottom, int(i) * 25 + 60);
-        EXPECT_EQ(lines[i].a, 0u);
-        EXPECT_EQ(lines[i].b, 0xFFFFFFFFu);
-        const bool bold = (i >= 1 && i <= 11) || i == 14; // DuoscopeWithZ at start
-        EXPECT_EQ(lines[i].name, bold ? "Times New Roman Bold" : "Times New Roman") << i;
+    std::string texts;
+    for (int i = 0; i < 16; ++i) {
+        const RecordedCall& l = lines[i];
+        texts += l.text + "|";
+        EXPECT_EQ(std::tuple(l.count, l.a, l.b), std::tuple(int(l.text.size()), 0u, 0xFFFFFFFFu));
+        EXPECT_EQ((std::array{l.rect.left, l.rect.top, l.rect.right, l.rect.bottom}),
+                  (std::array{10, i * 25, 410, i * 25 + 60}));
     }
+    EXPECT_EQ(texts, "|Press F1 to show/hide help|Display: 800x600 (59.9 fps)|[Esc/F10] Quit|"
+                     "[Cursor Left] Turn left|[Cursor Right] Turn right|[Cursor Up] Move forward|"
+                     "[Cursor Down] Move backward|[A] Strafe left|[D] Strafe right|[W] Move up|"
+                     "[S] Move down|[1]: normal view from camera 1|"
+                     "[2]: normal view from camera 2|[3]: Duoscope view|"
+                     "[4]: Toggle auto move camera 2|");
     // The overlay comes after the effect's End and before EndScene.
     const std::string seq = device->OpSequence();
     EXPECT_LT(seq.find("Effect.End "), seq.find("Font.DrawText"));
     EXPECT_LT(seq.rfind("Font.DrawText"), seq.find("EndScene"));
-}
 
-TEST_F(RenderPass, OverlayBoldFollowsViewAndAutoMove) {
-    g_bStandardView = true;
-    g_bCamera2View = true;
-    g_bAutoMove2 = true;
-    RenderScene();
-    auto lines = device->Calls("Font.DrawText");
-    EXPECT_EQ(lines[12].name, "Times New Roman");
-    EXPECT_EQ(lines[13].name, "Times New Roman Bold");
-    EXPECT_EQ(lines[14].name, "Times New Roman");
-    EXPECT_EQ(lines[15].name, "Times New Roman Bold");
-    g_bStandardView = false;
-    g_bWithZ = false;
-    g_bCamera2View = false;
-    device->calls.clear();
-    RenderScene();
-    lines = device->Calls("Font.DrawText");
-    for (int i = 12; i <= 14; ++i) EXPECT_EQ(lines[i].name, "Times New Roman") << i;
-}
-
-TEST_F(RenderPass, HelpOffDrawsNoTextButStillPresents) {
-    g_bShowHelp = false;
-    RenderScene();
-    EXPECT_TRUE(device->Calls("Font.DrawText").empty());
-    EXPECT_EQ(device->calls.back().op, "Present");
+    // Bold lines (1 per line): the key help, the view shown and auto move when on.
+    auto boldLines = [&] {
+        std::string bold;
+        for (const RecordedCall& l : device->Calls("Font.DrawText"))
+            bold += l.name == "Times New Roman Bold" ? '1' : '0';
+        return bold;
+    };
+    EXPECT_EQ(boldLines(), "0111111111110010"); // DuoscopeWithZ at start
+    for (auto [standard, withZ, camera2, autoMove, bold] :
+         {std::tuple(true, true, true, true, "0111111111110101"),
+          std::tuple(false, false, false, false, "0111111111110000")}) {
+        g_bStandardView = standard;
+        g_bWithZ = withZ;
+        g_bCamera2View = camera2;
+        g_bAutoMove2 = autoMove;
+        device->calls.clear();
+        RenderScene();
+        EXPECT_EQ(boldLines(), bold);
+    }
 }
 
 TEST_F(RenderPass, ExtendedHelpAddsItsLinesAndStatusLineIsShown) {
@@ -227,14 +197,6 @@ TEST_F(RenderPass, ExtendedHelpAddsItsLinesAndStatusLineIsShown) {
     EXPECT_EQ(lines[18].name, "Times New Roman Bold"); // user control at start
     EXPECT_EQ(lines[18].rect.top, 450);
     SetStatusLine("%s", "");
-}
-
-TEST_F(RenderPass, MissingFontsDrawNothingAndNothingBreaks) {
-    g_pFont.reset();
-    g_pFontBold.reset();
-    RenderScene();
-    EXPECT_TRUE(device->Calls("Font.DrawText").empty());
-    EXPECT_EQ(device->calls.back().op, "Present");
 }
 
 } // namespace

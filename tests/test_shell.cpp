@@ -7,57 +7,27 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
-struct Size {
-    int width, height;
-};
-
-Size Parse(const char* commandLine) {
-    ResetSettings();
-    ParseCommandLine(commandLine);
-    return {g_nScreenWidth, g_nScreenHeight};
-}
-
-TEST(CommandLine, SetsWidthAndHeightFromRxAndRy) {
-    Size s = Parse("");
-    EXPECT_EQ(s.width, 640);
-    EXPECT_EQ(s.height, 480);
-    s = Parse("rx 800 ry 600");
-    EXPECT_EQ(s.width, 800);
-    EXPECT_EQ(s.height, 600);
-    s = Parse("ry 600 rx 800");
-    EXPECT_EQ(s.width, 800);
-    EXPECT_EQ(s.height, 600);
-    s = Parse("foo rx 1024");
-    EXPECT_EQ(s.width, 1024);
-    EXPECT_EQ(s.height, 480);
-    s = Parse("  rx   320    ry  200 ");
-    EXPECT_EQ(s.width, 320);
-    EXPECT_EQ(s.height, 200);
-}
-
-TEST(CommandLine, ValuesGoThroughAtoiAndAreNeverOptions) {
-    EXPECT_EQ(Parse("rx abc").width, 0);
-    EXPECT_EQ(Parse("rx rx").width, 0);
-    Size s = Parse("rx ry ry 300");
-    EXPECT_EQ(s.width, 0); // "ry" was consumed as rx's value
-    EXPECT_EQ(s.height, 300);
-    EXPECT_EQ(Parse("ry -5").height, -5);
-    EXPECT_EQ(Parse("rx 12abc").width, 12);
-}
-
-TEST(CommandLine, OnlyWholeCaseSensitiveTokensAreOptions) {
-    Size s = Parse("rx800 RX 900 Ry 700 xrx 1");
-    EXPECT_EQ(s.width, 640);
-    EXPECT_EQ(s.height, 480);
-}
-
-TEST(CommandLine, OptionWithoutValueChangesNothing) {
-    EXPECT_EQ(Parse("rx").width, 640);
-    Size s = Parse("rx 800 ry");
-    EXPECT_EQ(s.width, 800);
-    EXPECT_EQ(s.height, 480);
+TEST(CommandLine, RxAndRyAreWholeCaseSensitiveTokensWhoseValuesGoThroughAtoi) {
+    struct Case {
+        const char* line;
+        int width, height;
+    };
+    for (Case c :
+         {Case{"", 640, 480}, Case{"rx 800 ry 600", 800, 600}, Case{"ry 600 rx 800", 800, 600},
+          Case{"foo rx 1024", 1024, 480}, Case{"  rx   320    ry  200 ", 320, 200},
+          Case{"rx abc", 0, 480}, Case{"rx ry ry 300", 0, 300}, // "ry" was consumed as rx's value
+          Case{"ry -5", 640, -5}, Case{"rx 12abc", 12, 480},
+          Case{"rx800 RX 900 Ry 700 xrx 1", 640, 480}, Case{"rx", 640, 480},
+          Case{"rx 800 ry", 800, 480}}) {
+        ResetSettings();
+        ParseCommandLine(c.line);
+        EXPECT_EQ(g_nScreenWidth, c.width) << c.line;
+        EXPECT_EQ(g_nScreenHeight, c.height) << c.line;
+    }
 }
 
 TEST(FrameRate, HundredFramesInTwoSecondsIsFifty) {
@@ -79,31 +49,20 @@ TEST(FrameRate, TickWrapAroundIsHarmless) {
     EXPECT_FLOAT_EQ(g_fFrameRate, 100.0f);
 }
 
-TEST(WindowProc, HandlesItsThreeMessagesAndPassesTheRest) {
+TEST(WindowProc, HandlesItsThreeMessagesAndTheQueueGivesOneMessagePerPeekInOrder) {
     ResetWindowSystemForTests();
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
     EXPECT_EQ(WindowProc(nullptr, WM_MOUSEMOVE, 0, 0), 0);
     EXPECT_EQ(WindowProc(nullptr, WM_PAINT, 0, 0), 0);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(WindowProc(nullptr, WM_DESTROY, 0, 0), 0);
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, WM_QUIT);
-}
-
-TEST(MessageQueue, OneMessagePerPeekInPostedOrder) {
-    ResetWindowSystemForTests();
-    PostQuitMessage(0);
     PostQuitMessage(3);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.wParam, 0u);
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.wParam, 3u);
+    for (WPARAM code : {0u, 3u}) {
+        ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_EQ(std::tuple(msg.message, msg.wParam), std::tuple(UINT(WM_QUIT), code));
+    }
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    // Dispatching a quit with no window is harmless.
-    EXPECT_EQ(DispatchMessageA(&msg), 0);
+    EXPECT_EQ(DispatchMessageA(&msg), 0) << "a quit with no window is harmless";
 }
 
 TEST(KeyScript, KeysAreDownInsideTheirWindowOnly) {
@@ -137,9 +96,7 @@ TEST(KeyState, InjectedStatesOverrideAndClear) {
     InjectKeyState(VK_F10, true);
     EXPECT_EQ(uint16_t(GetAsyncKeyState(VK_F10)), 0x8000u);
     ClearInjectedKeys();
-    EXPECT_EQ(GetAsyncKeyState(VK_F10), 0);
-    EXPECT_EQ(GetAsyncKeyState(-1), 0);
-    EXPECT_EQ(GetAsyncKeyState(256), 0);
+    for (int vk : {VK_F10, -1, 256}) EXPECT_EQ(GetAsyncKeyState(vk), 0) << vk;
 }
 
 TEST(MainLoop, QuitPostedElsewhereSkipsThePrompts) {

@@ -46,6 +46,7 @@ class IDirect3DDevice9 {
   public:
     virtual ~IDirect3DDevice9() = default;
 
+    // Clears whole targets; the GL device refuses rectangles, which the viewer never passes.
     virtual HRESULT Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
                           DWORD stencil) = 0;
     virtual HRESULT BeginScene() = 0;
@@ -60,8 +61,10 @@ class IDirect3DDevice9 {
     virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DXMATRIX* matrix) const = 0;
     virtual HRESULT SetMaterial(const D3DMATERIAL9* material) = 0;
     virtual HRESULT SetTexture(DWORD stage, IDirect3DTexture9* texture) = 0;
+    // Stage 0 modulates texture and diffuse colour; the GL device refuses other operations.
     virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
                                          DWORD value) = 0;
+    // Directional lights (the viewer uses no other kind).
     virtual HRESULT SetLight(DWORD index, const D3DLIGHT9* light) = 0;
     virtual HRESULT LightEnable(DWORD index, bool enable) = 0;
 

@@ -138,16 +138,9 @@ GlDevice::GlDevice(std::shared_ptr<GlContext> context, int width, int height)
     renderStates_[D3DRS_CULLMODE] = D3DCULL_CCW;
     renderStates_[D3DRS_ALPHABLENDENABLE] = FALSE;
     renderStates_[D3DRS_LIGHTING] = TRUE;
-    renderStates_[D3DRS_AMBIENT] = 0;
     renderStates_[D3DRS_COLORVERTEX] = TRUE;
     renderStates_[D3DRS_NORMALIZENORMALS] = FALSE;
     renderStates_[D3DRS_COLORWRITEENABLE] = 0xF;
-    for (auto& stage : stageStates_) {
-        stage[D3DTSS_COLOROP] = D3DTOP_DISABLE;
-        stage[D3DTSS_ALPHAOP] = D3DTOP_DISABLE;
-    }
-    stageStates_[0][D3DTSS_COLOROP] = D3DTOP_MODULATE;
-    stageStates_[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
     material_.Diffuse = {1, 1, 1, 1};
 }
 
@@ -233,9 +226,10 @@ void GlDevice::BindBackBuffer() {
 // ---------------------------------------------------------------------------------------------
 // Frame operations
 
+// Whole targets only: the viewer clears no rectangles.
 HRESULT GlDevice::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
                         DWORD) {
-    if (!MakeCurrent()) return E_FAIL;
+    if (count != 0 || rects || !MakeCurrent()) return E_FAIL;
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
         float c[4];
@@ -251,22 +245,8 @@ HRESULT GlDevice::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR co
     }
     if (mask == 0) return S_OK;
     BindBackBuffer();
-    if (count == 0 || !rects) {
-        glDisable(GL_SCISSOR_TEST);
-        glClear(mask);
-        return S_OK;
-    }
-    // Rectangles are top-left pixel coordinates; GL's scissor counts rows from the bottom.
-    glEnable(GL_SCISSOR_TEST);
-    for (DWORD i = 0; i < count; ++i) {
-        const RECT& r = rects[i];
-        int left = std::clamp(r.left, 0, width_), right = std::clamp(r.right, 0, width_);
-        int top = std::clamp(r.top, 0, height_), bottom = std::clamp(r.bottom, 0, height_);
-        if (right <= left || bottom <= top) continue;
-        glScissor(left, height_ - bottom, right - left, bottom - top);
-        glClear(mask);
-    }
     glDisable(GL_SCISSOR_TEST);
+    glClear(mask);
     return S_OK;
 }
 
@@ -390,19 +370,15 @@ HRESULT GlDevice::SetTexture(DWORD stage, IDirect3DTexture9* texture) {
     return S_OK;
 }
 
-HRESULT GlDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-    if (stage >= kStages || type >= kStageStates) return E_FAIL;
-    stageStates_[stage][type] = value;
-    return S_OK;
+// Stage 0 always modulates texture and diffuse colour, the only operation the viewer sets:
+// anything else is refused.
+HRESULT GlDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE, DWORD value) {
+    return stage == 0 && value == D3DTOP_MODULATE ? S_OK : E_FAIL;
 }
 
-DWORD GlDevice::TextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const {
-    if (stage >= kStages || type >= kStageStates) return 0;
-    return stageStates_[stage][type];
-}
-
+// Directional lights only: the viewer uses no other kind.
 HRESULT GlDevice::SetLight(DWORD index, const D3DLIGHT9* light) {
-    if (index >= kLights || !light) return E_FAIL;
+    if (index >= kLights || !light || light->Type != D3DLIGHT_DIRECTIONAL) return E_FAIL;
     lights_[index] = *light;
     return S_OK;
 }

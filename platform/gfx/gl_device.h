@@ -38,7 +38,6 @@ struct GlReservedUniforms {
     GLint world = -1, view = -1, projection = -1;
     GLint materialDiffuse = -1, materialAmbient = -1, materialSpecular = -1, materialEmissive = -1,
           materialPower = -1;
-    GLint ambient = -1;
     GLint texture0 = -1, hasTexture0 = -1;
 };
 
@@ -109,8 +108,6 @@ class GlDevice final : public IDirect3DDevice9 {
     // Binds the back buffer for drawing with its full viewport.
     void BindBackBuffer();
 
-    DWORD TextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) const;
-
   private:
     bool CreateBackBuffer(int samples);
     void ApplyRenderStates();
@@ -129,8 +126,7 @@ class GlDevice final : public IDirect3DDevice9 {
     bool presented_ = false;
 
     std::array<DWORD, kRenderStateCount> renderStates_{};
-    static constexpr int kStages = 8, kStageStates = 33;
-    std::array<std::array<DWORD, kStageStates>, kStages> stageStates_{};
+    static constexpr int kStages = 8;
     D3DXMATRIX world_, view_, projection_;
     D3DMATERIAL9 material_{};
     IDirect3DTexture9* texture0_ = nullptr;
@@ -142,9 +138,7 @@ class GlDevice final : public IDirect3DDevice9 {
     // The built-in fixed-function shader and its own uniform locations.
     struct FixedUniforms {
         GLint normalMatrix, lighting, normalize, hasVertexColor, useVertexColor, lightCount;
-        GLint lightType, lightPosition, lightDirection, lightDiffuse, lightAmbient,
-            lightAttenuation, lightSpot;
-        GLint colorOp, alphaOp;
+        GLint lightDirection, lightDiffuse, lightAmbient;
     };
     GlProgram fixedProgram_;
     FixedUniforms fixed_{};

@@ -1,5 +1,6 @@
 // Drawing: mesh and texture upload, render states onto GL, and the built-in fixed-function
-// shader (transforms, up to 8 lights, material, vertex colour, stage-0 texture).
+// shader (transforms, up to 8 directional lights, material, vertex colour, stage-0 texture
+// modulated).
 #include "platform/gfx/gl_device.h"
 #include "platform/gfx/mesh.h"
 
@@ -64,19 +65,14 @@ uniform int ff_Normalize;
 uniform int ff_HasVertexColor;
 uniform int ff_UseVertexColor;
 uniform int ff_LightCount;
-uniform int ff_LightType[8];
-uniform vec3 ff_LightPosition[8];
 uniform vec3 ff_LightDirection[8];
 uniform vec4 ff_LightDiffuse[8];
 uniform vec4 ff_LightAmbient[8];
-uniform vec4 ff_LightAttenuation[8];
-uniform vec3 ff_LightSpot[8];
 out vec4 v_Color;
 out vec2 v_TexCoord;
 
 void main() {
-    vec4 viewPosition = vec4(duo_Position, 1.0) * duo_World * duo_View;
-    gl_Position = duo_ToGlClip(viewPosition * duo_Projection);
+    gl_Position = duo_ToGlClip(vec4(duo_Position, 1.0) * duo_World * duo_View * duo_Projection);
     v_TexCoord = duo_TexCoord;
     if (ff_Lighting == 0) {
         v_Color = ff_HasVertexColor != 0 ? duo_Color : vec4(1.0);
@@ -85,29 +81,12 @@ void main() {
     vec4 diffuseSource = ff_UseVertexColor != 0 ? duo_Color : duo_MaterialDiffuse;
     vec3 n = duo_Normal * ff_NormalMatrix;
     if (ff_Normalize != 0) n = normalize(n);
-    vec3 ambient = duo_Ambient.rgb;
+    // Directional lights only (the viewer uses no other kind), no global ambient.
+    vec3 ambient = vec3(0.0);
     vec3 diffuse = vec3(0.0);
     for (int i = 0; i < ff_LightCount; ++i) {
-        vec3 toLight;
-        float attenuation = 1.0;
-        if (ff_LightType[i] == 3) {
-            toLight = -ff_LightDirection[i];
-        } else {
-            vec3 d = ff_LightPosition[i] - viewPosition.xyz;
-            float dist = length(d);
-            vec4 a = ff_LightAttenuation[i];
-            if (dist > a.w) continue;
-            toLight = dist > 0.0 ? d / dist : vec3(0.0, 0.0, -1.0);
-            attenuation = 1.0 / max(a.x + a.y * dist + a.z * dist * dist, 1e-6);
-            if (ff_LightType[i] == 2) {
-                float rho = dot(-toLight, ff_LightDirection[i]);
-                vec3 s = ff_LightSpot[i];
-                if (rho <= s.y) attenuation = 0.0;
-                else if (rho < s.x) attenuation *= pow((rho - s.y) / (s.x - s.y), s.z);
-            }
-        }
-        ambient += ff_LightAmbient[i].rgb * attenuation;
-        diffuse += ff_LightDiffuse[i].rgb * max(dot(n, toLight), 0.0) * attenuation;
+        ambient += ff_LightAmbient[i].rgb;
+        diffuse += ff_LightDiffuse[i].rgb * max(dot(n, -ff_LightDirection[i]), 0.0);
     }
     vec3 color = duo_MaterialEmissive.rgb + duo_MaterialAmbient.rgb * ambient +
                  diffuseSource.rgb * diffuse;
@@ -116,28 +95,14 @@ void main() {
 )";
 
 const char* kFixedFragment = R"(
-uniform int ff_ColorOp;
-uniform int ff_AlphaOp;
 in vec4 v_Color;
 in vec2 v_TexCoord;
 out vec4 fragColor;
 
-// Stage-0 operations: 1 disable, 2 select the texture, 4 modulate.
-float combine(int op, float texel, float diffuse) {
-    if (op == 2) return texel;
-    if (op == 4) return texel * diffuse;
-    return diffuse;
-}
-
+// Stage 0 modulates the texture with the diffuse colour, the one operation the viewer sets;
+// without a texture the diffuse colour passes through.
 void main() {
-    // A disabled stage, or one without a texture, passes the diffuse colour through.
-    if (ff_ColorOp == 1 || duo_HasTexture0 == 0) {
-        fragColor = v_Color;
-        return;
-    }
-    vec4 texel = texture(duo_Texture0, v_TexCoord);
-    fragColor = vec4(combine(ff_ColorOp, texel.r, v_Color.r), combine(ff_ColorOp, texel.g, v_Color.g),
-                     combine(ff_ColorOp, texel.b, v_Color.b), combine(ff_AlphaOp, texel.a, v_Color.a));
+    fragColor = duo_HasTexture0 != 0 ? texture(duo_Texture0, v_TexCoord) * v_Color : v_Color;
 }
 )";
 
@@ -177,12 +142,9 @@ bool GlDevice::EnsureFixedFunctionProgram() {
     fixedProgram_.id = program;
     LookUpReservedUniforms(fixedProgram_);
     auto at = [&](const char* name) { return glGetUniformLocation(program, name); };
-    fixed_ =
-        FixedUniforms{at("ff_NormalMatrix"),   at("ff_Lighting"),       at("ff_Normalize"),
-                      at("ff_HasVertexColor"), at("ff_UseVertexColor"), at("ff_LightCount"),
-                      at("ff_LightType"),      at("ff_LightPosition"),  at("ff_LightDirection"),
-                      at("ff_LightDiffuse"),   at("ff_LightAmbient"),   at("ff_LightAttenuation"),
-                      at("ff_LightSpot"),      at("ff_ColorOp"),        at("ff_AlphaOp")};
+    fixed_ = FixedUniforms{at("ff_NormalMatrix"),   at("ff_Lighting"),       at("ff_Normalize"),
+                           at("ff_HasVertexColor"), at("ff_UseVertexColor"), at("ff_LightCount"),
+                           at("ff_LightDirection"), at("ff_LightDiffuse"),   at("ff_LightAmbient")};
     return true;
 }
 
@@ -262,11 +224,6 @@ void GlDevice::SetReservedUniforms(const GlProgram& program) {
     color(r.materialSpecular, material_.Specular);
     color(r.materialEmissive, material_.Emissive);
     if (r.materialPower >= 0) glUniform1f(r.materialPower, material_.Power);
-    if (r.ambient >= 0) {
-        float ambient[4];
-        ColorToFloats(renderStates_[D3DRS_AMBIENT], ambient);
-        glUniform4fv(r.ambient, 1, ambient);
-    }
     GLuint texture = TextureObject(texture0_);
     glActiveTexture(GL_TEXTURE0 + kTextureUnitStage0);
     glBindTexture(GL_TEXTURE_2D, texture);
@@ -287,31 +244,21 @@ void GlDevice::SetFixedFunctionUniforms(bool meshHasColor) {
     glUniform1i(u.normalize, renderStates_[D3DRS_NORMALIZENORMALS] ? 1 : 0);
     glUniform1i(u.hasVertexColor, meshHasColor ? 1 : 0);
     glUniform1i(u.useVertexColor, meshHasColor && renderStates_[D3DRS_COLORVERTEX] ? 1 : 0);
-    glUniform1i(u.colorOp, static_cast<GLint>(stageStates_[0][D3DTSS_COLOROP]));
-    glUniform1i(u.alphaOp, static_cast<GLint>(stageStates_[0][D3DTSS_ALPHAOP]));
 
-    // Lights go to view space, where the shader lights.
-    GLint types[kLights];
-    float position[kLights * 3], direction[kLights * 3], diffuse[kLights * 4], ambient[kLights * 4],
-        attenuation[kLights * 4], spot[kLights * 3];
+    // Directional lights go to view space, where the shader lights; SetLight takes no other.
+    float direction[kLights * 3], diffuse[kLights * 4], ambient[kLights * 4];
     int count = 0;
     for (int i = 0; i < kLights; ++i) {
         if (!lightEnabled_[i]) continue;
         const D3DLIGHT9& l = lights_[i];
         const D3DXMATRIX& v = view_;
-        const D3DXVECTOR3& p = l.Position;
         const D3DXVECTOR3& d = l.Direction;
-        float* pos = position + count * 3;
         float* dir = direction + count * 3;
-        for (int c = 0; c < 3; ++c) {
-            pos[c] = p.x * v.m[0][c] + p.y * v.m[1][c] + p.z * v.m[2][c] + v.m[3][c];
-            dir[c] = d.x * v.m[0][c] + d.y * v.m[1][c] + d.z * v.m[2][c];
-        }
+        for (int c = 0; c < 3; ++c) dir[c] = d.x * v.m[0][c] + d.y * v.m[1][c] + d.z * v.m[2][c];
         float length = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
         if (length > 0) {
             for (int c = 0; c < 3; ++c) dir[c] /= length;
         }
-        types[count] = static_cast<GLint>(l.Type);
         const D3DCOLORVALUE* colors[] = {&l.Diffuse, &l.Ambient};
         float* targets[] = {diffuse + count * 4, ambient + count * 4};
         for (int k = 0; k < 2; ++k) {
@@ -320,26 +267,13 @@ void GlDevice::SetFixedFunctionUniforms(bool meshHasColor) {
             targets[k][2] = colors[k]->b;
             targets[k][3] = colors[k]->a;
         }
-        float* att = attenuation + count * 4;
-        att[0] = l.Attenuation0;
-        att[1] = l.Attenuation1;
-        att[2] = l.Attenuation2;
-        att[3] = l.Range > 0 ? l.Range : 3.4e38f;
-        float* s = spot + count * 3;
-        s[0] = std::cos(l.Theta * 0.5f);
-        s[1] = std::cos(l.Phi * 0.5f);
-        s[2] = l.Falloff;
         ++count;
     }
     glUniform1i(u.lightCount, count);
     if (count == 0) return;
-    glUniform1iv(u.lightType, count, types);
-    glUniform3fv(u.lightPosition, count, position);
     glUniform3fv(u.lightDirection, count, direction);
     glUniform4fv(u.lightDiffuse, count, diffuse);
     glUniform4fv(u.lightAmbient, count, ambient);
-    glUniform4fv(u.lightAttenuation, count, attenuation);
-    glUniform3fv(u.lightSpot, count, spot);
 }
 
 void GlDevice::DrawMeshSubset(const ID3DXMesh& mesh, DWORD attribId) {

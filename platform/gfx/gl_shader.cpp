@@ -23,7 +23,6 @@ std::string GlslPrelude(bool vertexStage) {
             "uniform vec4 duo_MaterialSpecular;\n"
             "uniform vec4 duo_MaterialEmissive;\n"
             "uniform float duo_MaterialPower;\n"
-            "uniform vec4 duo_Ambient;\n"
             "uniform sampler2D duo_Texture0;\n"
             "uniform int duo_HasTexture0;\n"
             // Our projections give clip z in [0, w]; GL clips z to [-w, w].
@@ -87,7 +86,6 @@ void LookUpReservedUniforms(GlProgram& program) {
     r.materialSpecular = at("duo_MaterialSpecular");
     r.materialEmissive = at("duo_MaterialEmissive");
     r.materialPower = at("duo_MaterialPower");
-    r.ambient = at("duo_Ambient");
     r.texture0 = at("duo_Texture0");
     r.hasTexture0 = at("duo_HasTexture0");
 }

@@ -34,20 +34,14 @@ MeshPtr MakeTriangleMesh(IDirect3DDevice9* device, int subsets) {
     std::vector<uint32_t> indices, attributes;
     for (int i = 0; i < subsets; ++i) {
         for (int c = 0; c < 3; ++c) {
-            MeshVertex v = {};
-            v.position[0] = float(c == 1);
-            v.position[1] = float(c == 2);
-            v.position[2] = float(i);
-            v.normal[2] = -1.0f;
-            v.color = 0xFFFFFFFF;
-            vertices.push_back(v);
-            indices.push_back(uint32_t(vertices.size() - 1));
+            indices.push_back(uint32_t(vertices.size()));
+            vertices.push_back(
+                {{float(c == 1), float(c == 2), float(i)}, {0, 0, -1}, {}, 0xFFFFFFFF});
         }
         attributes.push_back(uint32_t(i));
     }
-    MeshDeclaration declaration;
-    declaration.hasNormal = true;
-    return std::make_shared<ID3DXMesh>(device, declaration, std::move(vertices), std::move(indices),
+    return std::make_shared<ID3DXMesh>(device, MeshDeclaration{true, false, false},
+                                       std::move(vertices), std::move(indices),
                                        std::move(attributes));
 }
 

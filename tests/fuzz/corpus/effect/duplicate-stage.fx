@@ -1,0 +1,4 @@
+@vertex v
+@vertex v
+@technique T
+pass vertex=v fragment=f blend=one

@@ -1,0 +1,4 @@
+@vertex v
+x
+@technique T
+pass vertex=v fragment=missing

@@ -1,0 +1,2 @@
+stray text
+@technique T

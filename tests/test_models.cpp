@@ -1,0 +1,320 @@
+// Models on the recording device: the hierarchy allocator's records, loading real .x files into
+// slots, posing with software skinning at an animation time, missing files and bones; drawing
+// in two sweeps, the materials and textures handed to the device and the effect, and the world
+// transforms of a hierarchy.
+#include "core/settings.h"
+#include "core/matrix.h"
+#include "models/model.h"
+#include "support/recording_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <tuple>
+
+namespace {
+
+// tests/data/skinned_strip.x: a two-frame skinned strip, three vertices on bone "Arm", which a
+// matrix-key animation moves from x = 0 to x = 4 over one second (4800 ticks);
+// tests/data/lost_bone.x: the same with its skin naming a bone no frame has.
+std::string TestFile(const char* name) {
+    return std::string(DUO_SOURCE_DIR) + "/tests/data/" + name;
+}
+
+ModelMeshContainer* FirstContainer(ModelFrame* frame) {
+    if (!frame) return nullptr;
+    if (frame->pMeshContainer) return static_cast<ModelMeshContainer*>(frame->pMeshContainer);
+    if (auto* mc = FirstContainer(static_cast<ModelFrame*>(frame->pFrameFirstChild))) return mc;
+    return FirstContainer(static_cast<ModelFrame*>(frame->pFrameSibling));
+}
+
+class Models : public ::testing::Test {
+  protected:
+    void SetUp() override { device = UseRecordingDevice(); }
+    void TearDown() override { ReleaseRecordingDevice(); }
+    ModelMeshContainer* Create(int subsets, const D3DXMATERIAL* materials, DWORD count,
+                               const DWORD* adjacency = nullptr, const SkinInfoPtr& skin = nullptr,
+                               MeshPtr mesh = nullptr) {
+        D3DXMESHDATA data = {D3DXMESHTYPE_MESH,
+                             mesh ? mesh : MakeTriangleMesh(device.get(), subsets)};
+        D3DXMESHCONTAINER* mc = nullptr;
+        EXPECT_EQ(g_HierarchyAllocator.CreateMeshContainer("body", &data, materials, nullptr, count,
+                                                           adjacency, skin, &mc),
+                  S_OK);
+        return static_cast<ModelMeshContainer*>(mc);
+    }
+    std::vector<DWORD> DrawnSubsets() const {
+        std::vector<DWORD> ids;
+        for (const RecordedCall& c : device->Calls("DrawSubset")) ids.push_back(c.a);
+        return ids;
+    }
+    // Index of the first call with that op (and state, for render states) at or after from.
+    size_t Find(const std::string& op, size_t from = 0, int state = -1, int value = -1) const {
+        for (size_t i = from; i < device->calls.size(); ++i) {
+            const RecordedCall& c = device->calls[i];
+            if (c.op == op && (state < 0 || c.a == DWORD(state)) &&
+                (value < 0 || c.b == DWORD(value)))
+                return i;
+        }
+        return SIZE_MAX;
+    }
+
+    std::shared_ptr<RecordingDevice> device;
+};
+
+TEST_F(Models, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
+    D3DXFRAME *named = nullptr, *unnamed = nullptr, *empty = nullptr;
+    ASSERT_EQ(g_HierarchyAllocator.CreateFrame("Hips", &named), S_OK);
+    ASSERT_EQ(g_HierarchyAllocator.CreateFrame(nullptr, &unnamed), S_OK);
+    ASSERT_EQ(g_HierarchyAllocator.CreateFrame("", &empty), S_OK);
+    EXPECT_STREQ(named->Name, "Hips");
+    EXPECT_STREQ(unnamed->Name, "no_name");
+    EXPECT_STREQ(empty->Name, ""); // an empty name stays empty
+    const D3DXMATRIX identity = IdentityMatrix();
+    EXPECT_EQ(std::memcmp(&named->TransformationMatrix, &identity, sizeof identity), 0);
+    EXPECT_EQ(
+        std::memcmp(&static_cast<ModelFrame*>(named)->CombinedMatrix, &identity, sizeof identity),
+        0);
+    for (D3DXFRAME* f : {named, unnamed, empty, (D3DXFRAME*)nullptr})
+        EXPECT_EQ(g_HierarchyAllocator.DestroyFrame(f), S_OK);
+    EXPECT_EQ(g_HierarchyAllocator.DestroyMeshContainer(nullptr), S_OK);
+
+    D3DXMESHDATA data = {D3DXMESHTYPE_PMESH, MakeTriangleMesh(device.get(), 1)};
+    auto* sentinel = reinterpret_cast<D3DXMESHCONTAINER*>(0x1234);
+    D3DXMESHCONTAINER* out = sentinel;
+    EXPECT_EQ(g_HierarchyAllocator.CreateMeshContainer("p", &data, nullptr, nullptr, 0, nullptr,
+                                                       nullptr, &out),
+              E_FAIL);
+    EXPECT_EQ(out, sentinel) << "the output is left alone";
+}
+
+TEST_F(Models, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDrawMesh) {
+    // No materials: one grey one, untextured.
+    ModelMeshContainer* mc = Create(1, nullptr, 0);
+    ASSERT_EQ(mc->NumMaterials, 1u);
+    const D3DMATERIAL9& grey = mc->pMaterials[0].MatD3D;
+    EXPECT_EQ((std::array{grey.Diffuse.r, grey.Diffuse.g, grey.Diffuse.b, grey.Diffuse.a,
+                          grey.Ambient.r, grey.Specular.g, grey.Emissive.b, grey.Power}),
+              (std::array{0.8f, 0.8f, 0.8f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(mc->pTextures[0], nullptr);
+    g_HierarchyAllocator.DestroyMeshContainer(mc);
+
+    // A texture per material; one that cannot be read is drawn untextured.
+    const std::string texture = std::string(DUO_SOURCE_DIR) + "/data/floor.png";
+    D3DXMATERIAL materials[3] = {{MaterialWithAlpha(1), texture.c_str()},
+                                 {MaterialWithAlpha(1), nullptr},
+                                 {MaterialWithAlpha(0.5f), "no-such-texture.png"}};
+    const DWORD adjacency[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    MeshPtr mesh = MakeTriangleMesh(device.get(), 3);
+    mc = Create(3, materials, 3, adjacency, nullptr, mesh);
+    EXPECT_NE(mc->pTextures[0], nullptr);
+    EXPECT_EQ(mc->pTextures[1], nullptr);
+    EXPECT_EQ(mc->pTextures[2], nullptr);
+    EXPECT_EQ(mc->pMaterials[2].MatD3D.Diffuse.a, 0.5f);
+    EXPECT_EQ(std::memcmp(mc->pAdjacency, adjacency, sizeof adjacency), 0);
+    EXPECT_EQ(mc->pDrawMesh, mc->MeshData.pMesh);
+    EXPECT_EQ(mesh.use_count(), 3); // ours and the container's two
+    g_HierarchyAllocator.DestroyMeshContainer(mc);
+    EXPECT_EQ(mesh.use_count(), 1); // both released
+
+    // Skinned: its own draw mesh, the bones' offsets, and an attribute table.
+    xfile::Bone a, b;
+    a.name = "Upper";
+    a.offset = IdentityMatrix();
+    a.offset.m[3][1] = -2.0f;
+    a.vertices = {0, 1};
+    a.weights = {1.0f, 1.0f};
+    b.name = "Lower";
+    b.offset = IdentityMatrix();
+    b.vertices = {2, 3, 4, 5};
+    b.weights = {1.0f, 1.0f, 1.0f, 1.0f};
+    auto skin = std::make_shared<ID3DXSkinInfo>(6, std::vector<xfile::Bone>{a, b});
+    mc = Create(2, materials + 1, 2, nullptr, skin);
+    EXPECT_NE(mc->pDrawMesh, mc->MeshData.pMesh);
+    EXPECT_EQ(mc->pDrawMesh->GetNumVertices(), mc->MeshData.pMesh->GetNumVertices());
+    EXPECT_EQ(mc->NumBones, 2u);
+    EXPECT_EQ(mc->pBoneOffsets[0].m[3][1], -2.0f);
+    EXPECT_EQ(mc->NumAttributeRanges, 2u);
+    EXPECT_EQ(mc->pAttributeRanges[1].AttribId, 1u);
+    EXPECT_EQ(mc->ppBoneFrameMatrices[0], nullptr); // linked after loading
+    g_HierarchyAllocator.DestroyMeshContainer(mc);
+}
+
+TEST_F(Models, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOncePerTime) {
+    LoadModel(1, TestFile("skinned_strip.x").c_str(), true);
+    ModelSlot& m = g_ModelSlots[1];
+    ASSERT_FALSE(IsModelSlotEmpty(1));
+    EXPECT_DOUBLE_EQ(m.Period, 1.0);
+    ModelMeshContainer* mc = FirstContainer(m.pRootFrame);
+    ASSERT_NE(mc, nullptr);
+    ASSERT_NE(mc->pSkinInfo, nullptr);
+    auto drawn = mc->pDrawMesh->Vertices();
+    // Offset undoes the bind pose: at time 0 the vertices sit where the file put them.
+    EXPECT_NEAR(drawn[1].position[0], 1.0f, 1e-5);
+    EXPECT_NEAR(drawn[2].position[1], 1.0f, 1e-5);
+
+    UpdateModelAnimation(1, 0.5f);
+    drawn = mc->pDrawMesh->Vertices();
+    EXPECT_NEAR(drawn[0].position[0], 2.0f, 1e-4); // moved with the bone
+    EXPECT_NEAR(drawn[1].position[0], 3.0f, 1e-4);
+    EXPECT_NEAR(drawn[2].position[1], 1.0f, 1e-4);
+    EXPECT_EQ(mc->MeshData.pMesh->Vertices()[1].position[0], 1.0f) << "source never touched";
+
+    MeshVertex* v = nullptr;
+    mc->pDrawMesh->LockVertexBuffer(0, &v);
+    v[0].position[0] = 99.0f; // a marker the next skinning pass would overwrite
+    mc->pDrawMesh->UnlockVertexBuffer();
+    UpdateModelAnimation(1, 0.5f);
+    EXPECT_EQ(mc->pDrawMesh->Vertices()[0].position[0], 99.0f) << "same time: not skinned again";
+    UpdateModelAnimation(1, 0.0f);
+    EXPECT_NEAR(mc->pDrawMesh->Vertices()[0].position[0], 0.0f, 1e-4);
+}
+
+TEST_F(Models, BoneWithoutFrameFollowsTheRoot) {
+    testing::internal::CaptureStderr();
+    LoadModel(2, TestFile("lost_bone.x").c_str(), true);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("NoSuchFrame"), std::string::npos);
+    ModelMeshContainer* mc = FirstContainer(g_ModelSlots[2].pRootFrame);
+    ASSERT_NE(mc, nullptr);
+    UpdateModelAnimation(2, 0.5f);
+    // offset (0,-1,0) times the identity of the root.
+    EXPECT_NEAR(mc->pDrawMesh->Vertices()[2].position[1], 0.0f, 1e-5);
+}
+
+TEST_F(Models, MissingFileLeavesTheSlotEmptyAndHarmless) {
+    testing::internal::CaptureStderr();
+    LoadModel(0, "no-such-room.x", false);
+    LoadModel(1, "no-such-man.x", true);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("no-such-room.x"), std::string::npos);
+    EXPECT_NE(err.find("no-such-man.x"), std::string::npos);
+    EXPECT_TRUE(IsModelSlotEmpty(0) && IsModelSlotEmpty(1));
+    device->calls.clear();
+    UpdateModelAnimation(1, 0.3f);
+    DrawModel(0);
+    DrawModel(1);
+    FreeModel(0);
+    FreeModel(1);
+    EXPECT_TRUE(device->calls.empty());
+}
+
+TEST_F(Models, OurModelsLoad) {
+    // Their materials and animations are checked by the .x loader tests; here: the slots.
+    std::filesystem::current_path(std::string(DUO_SOURCE_DIR) + "/data/"); // texture names
+    LoadModel(0, "room.x", false);
+    LoadModel(1, "seaman.x", true);
+    LoadModel(2, "fatman.x", true);
+    const ModelSlot& room = g_ModelSlots[0];
+    ASSERT_FALSE(IsModelSlotEmpty(0));
+    bool textured = false;
+    for (DWORD i = 0; i < room.NumMaterials; ++i) {
+        // Plain models take the diffuse colour as ambient.
+        EXPECT_EQ(room.pMaterials[i].Ambient.r, room.pMaterials[i].Diffuse.r);
+        textured |= room.pTextures[i] != nullptr;
+    }
+    EXPECT_TRUE(textured) << "textures are found from data/";
+    for (int slot : {1, 2}) {
+        ASSERT_FALSE(IsModelSlotEmpty(slot));
+        ModelMeshContainer* mc = FirstContainer(g_ModelSlots[slot].pRootFrame);
+        ASSERT_NE(mc, nullptr);
+        for (DWORD b = 0; b < mc->NumBones; ++b) EXPECT_NE(mc->ppBoneFrameMatrices[b], nullptr);
+        // About 24 units tall at time 0, standing on y = 0.
+        float top = -1e9f, bottom = 1e9f;
+        for (const MeshVertex& v : mc->pDrawMesh->Vertices()) {
+            top = std::max(top, v.position[1]);
+            bottom = std::min(bottom, v.position[1]);
+        }
+        EXPECT_NEAR(top - bottom, 24.0f, 2.5f);
+        EXPECT_NEAR(bottom, 0.0f, 1.0f);
+    }
+}
+
+TEST_F(Models, OpaqueThenBlendedSweepAndAlphaAboveOneNever) {
+    MakePlainSlot(0, {1.0f, 0.5f, 1.5f});
+    DrawModel(0);
+    EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
+    const size_t blendOn = Find("SetRenderState", 0, D3DRS_ALPHABLENDENABLE, TRUE);
+    const size_t first = Find("DrawSubset");
+    const size_t second = Find("DrawSubset", first + 1);
+    EXPECT_LT(first, blendOn);
+    EXPECT_LT(blendOn, second);
+    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_SRCBLEND, D3DBLEND_SRCALPHA), SIZE_MAX);
+    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA), SIZE_MAX);
+    EXPECT_GT(Find("SetRenderState", second, D3DRS_ALPHABLENDENABLE, FALSE), second);
+    // Colour vertex off for the model, on again after; stage 0 unbound at the end.
+    const RecordedCall& f = device->calls.front();
+    EXPECT_EQ(std::tuple(f.op, f.a, f.b), std::tuple("SetRenderState", 0u + D3DRS_COLORVERTEX, 0u));
+    EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
+    EXPECT_EQ(device->texture0, nullptr);
+}
+
+TEST_F(Models, UntexturedSubsetLeavesTheEffectTextureAsItWas) {
+    auto texture = std::make_shared<IDirect3DTexture9>(1, 1, std::vector<uint8_t>(4, 255));
+    MakePlainSlot(0, {1.0f, 1.0f}, {texture, nullptr});
+    DrawModel(0);
+    const auto textures = device->Calls("Effect.SetTexture");
+    ASSERT_EQ(textures.size(), 1u);
+    EXPECT_EQ(std::tuple(textures[0].name, textures[0].object),
+              std::tuple("g_txScene", texture.get()));
+    const auto flags = device->Calls("Effect.SetInt"); // g_bHasTexture 1, then 0
+    ASSERT_EQ(flags.size(), 2u);
+    EXPECT_EQ(std::tuple(flags[0].a, flags[1].a), std::tuple(1u, 0u));
+    EXPECT_EQ(device->Calls("Effect.CommitChanges").size(), 2u);
+    // The device's stage 0 got the texture, then null for the second subset.
+    const auto stage0 = device->Calls("SetTexture");
+    ASSERT_GE(stage0.size(), 2u);
+    EXPECT_EQ(std::tuple(stage0[0].object, stage0[1].object),
+              std::tuple(texture.get(), (IDirect3DTexture9*)nullptr));
+}
+
+TEST_F(Models, WithoutEffectOnlyTheDeviceIsToldAndWithoutMaterialsNothingIsDrawn) {
+    g_pEffect.reset();
+    MakePlainSlot(0, {1.0f, 0.5f});
+    DrawModel(0);
+    for (const RecordedCall& c : device->calls)
+        EXPECT_EQ(c.op.rfind("Effect.", 0), std::string::npos) << c.op;
+    EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
+    device->calls.clear();
+    MakePlainSlot(0, {});
+    DrawModel(0);
+    EXPECT_TRUE(DrawnSubsets().empty());
+    EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
+}
+
+TEST_F(Models, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
+    HierarchyAllocator& alloc = g_HierarchyAllocator;
+    D3DXFRAME* root = nullptr;
+    D3DXFRAME* child = nullptr;
+    ASSERT_EQ(alloc.CreateFrame("root", &root), S_OK);
+    ASSERT_EQ(alloc.CreateFrame("child", &child), S_OK);
+    root->pFrameFirstChild = child;
+    D3DXMESHDATA data = {D3DXMESHTYPE_MESH, MakeTriangleMesh(device.get(), 1)};
+    D3DXMATERIAL material = {MaterialWithAlpha(1.0f), nullptr};
+    D3DXMESHCONTAINER* mc = nullptr;
+    ASSERT_EQ(
+        alloc.CreateMeshContainer("mesh", &data, &material, nullptr, 1, nullptr, nullptr, &mc),
+        S_OK);
+    child->pMeshContainer = mc;
+    D3DXMatrixTranslation(&static_cast<ModelFrame*>(child)->CombinedMatrix, 0, 1, 0);
+    ModelSlot& m = g_ModelSlots[1];
+    m.IsHierarchy = true;
+    m.pRootFrame = static_cast<ModelFrame*>(root);
+
+    D3DXMATRIX incoming;
+    D3DXMatrixTranslation(&incoming, 5, 0, 0);
+    device->SetTransform(D3DTS_WORLD, &incoming);
+    device->calls.clear();
+    DrawModel(1);
+    const auto draws = device->Calls("DrawSubset");
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].matrix.m[3][0], 5.0f); // frame world = combined x incoming
+    EXPECT_EQ(draws[0].matrix.m[3][1], 1.0f);
+    D3DXMATRIX after;
+    device->GetTransform(D3DTS_WORLD, &after);
+    EXPECT_EQ(after.m[3][0], 5.0f); // restored
+    EXPECT_EQ(after.m[3][1], 0.0f);
+}
+
+} // namespace
