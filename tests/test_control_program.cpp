@@ -1,9 +1,6 @@
 // The built viewer driven by scripted keys off-screen on the fixed-step clock (40 ms a turn):
-// keys reach the picture, the same command gives the same bytes, the selection-screen build
-// draws its screen; and the quit prompt over the last frame on the real device in this process.
-//
-// Every scripted run first hides the help with F1 (the help holds the frame rate), so whole
-// pictures can be compared.
+// keys reach the picture and the same command gives the same bytes; the selection-screen build
+// draws its screen. And, on the real device in this process, the quit prompt over the last frame.
 #include "app/frame_update.h"
 #include "app/shell.h"
 #include "core/settings.h"
@@ -13,32 +10,29 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 struct Shot {
-    ViewerRun run;
     std::string png; // the screenshot's bytes
     Image image;
 };
 
-// Runs a viewer variant with a key script (or other hooks) until it ends by itself.
+// Runs a viewer variant with the given hooks until it ends by itself.
 Shot RunViewer(const std::string& name, Env hooks, const std::string& target = "duoscope") {
     const std::string dir = MakeScratchDir("control_" + name);
     hooks["DUOSCOPE_SCREENSHOT"] = dir + "/shot.png";
-    Shot s;
-    s.run = RunProgram(ViewerPath(target), {}, Reproducible(hooks), dir, 60);
-    EXPECT_EQ(s.run.exitCode, 0) << name << ": " << s.run.errors;
-    s.png = ReadFile(dir + "/shot.png");
-    s.image = LoadPng(dir + "/shot.png");
-    return s;
+    const ViewerRun run = RunProgram(ViewerPath(target), {}, Reproducible(hooks), dir, 60);
+    EXPECT_EQ(run.exitCode, 0) << name << ": " << run.errors;
+    return {ReadFile(dir + "/shot.png"), LoadPng(dir + "/shot.png")};
 }
 
-// Pixels whose colour differs by more than a little; -1 when the pictures do not compare.
+// Pixels whose colour differs by more than a little.
 int Differing(const Image& a, const Image& b) {
-    if (a.Empty() || b.Empty() || a.width != b.width || a.height != b.height) return -1;
+    if (a.Empty() || a.rgba.size() != b.rgba.size()) return -1;
     int n = 0;
     for (size_t i = 0; i < a.rgba.size(); i += 4) {
         bool far = false;
@@ -48,46 +42,36 @@ int Differing(const Image& a, const Image& b) {
     return n;
 }
 
-TEST(ControlProgram, AViewKeyChangesThePicture) {
-    const Shot plain = RunViewer("plain", {{"DUOSCOPE_KEYS", "F1@0-120,F10@400-440"}});
-    const Shot two = RunViewer("view2", {{"DUOSCOPE_KEYS", "F1@0-120,2@200-240,F10@400-440"}});
-    // Camera 2's plain view instead of the Duoscope view: more than 2% of the picture changes.
-    EXPECT_GT(Differing(plain.image, two.image), 640 * 480 / 50);
-}
-
-TEST(ControlProgram, TheSameCommandGivesTheSameBytes) {
-    // Walking and its animation follow the tick clock: on the wall clock, poses would differ.
-    const Env moving = {{"DUOSCOPE_KEYS", "F1@0-120,UP@120-600,LEFT@400-800,F10@1000-1040"}};
-    const Shot first = RunViewer("same_1", moving), second = RunViewer("same_2", moving);
+TEST(ControlProgram, AViewKeyChangesThePictureAndTheSameCommandGivesTheSameBytes) {
+    // F1 hides the help (it shows the frame rate); the walk and its animation follow the tick
+    // clock; the first turn places the characters and reads no key.
+    const std::string walk = "F1@0-120,UP@120-600,LEFT@400-800,";
+    const Env inView2 = {{"DUOSCOPE_KEYS", walk + "2@800-840,F10@1000-1040"}};
+    const Shot first = RunViewer("view2_a", inView2), second = RunViewer("view2_b", inView2);
+    const Shot duoscope = RunViewer("duoscope", {{"DUOSCOPE_KEYS", walk + "F10@1000-1040"}});
     ASSERT_FALSE(first.png.empty());
     EXPECT_TRUE(first.png == second.png);
-    const Shot still = RunViewer("same_still", {{"DUOSCOPE_KEYS", "F1@0-120,F10@1000-1040"}});
-    EXPECT_GT(Differing(first.image, still.image), 640 * 480 / 50); // they did move
+    // Camera 2's plain view instead of the Duoscope view: more than 2% of the picture changes.
+    EXPECT_GT(Differing(first.image, duoscope.image), 640 * 480 / 50);
 }
 
-TEST(ControlProgram, PickBuildShowsTheTextsAndBothCharacters) {
-    const Shot pick = RunViewer("pick", {{"DUOSCOPE_FRAMES", "5"}}, "duoscope-pick");
-    const Image& img = pick.image;
-    ASSERT_EQ(img.width, 640);
-    ASSERT_EQ(img.height, 480);
-    int white = 0, left = 0, right = 0, between = 0;
-    for (int y = 50; y < 75; ++y)
-        for (int x = 320; x < 470; ++x) white += img.At(x, y)[0] > 200; // "Pick a character:"
-    const auto lit = [&](int x, int y) { return img.At(x, y)[0] + img.At(x, y)[1] > 60; };
+TEST(ControlProgram, PickBuildShowsItsScreen) {
+    // The characters stand left and right of the centre, on black: no room on this screen.
+    const Image img = RunViewer("pick", {{"DUOSCOPE_FRAMES", "5"}}, "duoscope-pick").image;
+    ASSERT_EQ(img.width * img.height, 640 * 480);
+    int left = 0, right = 0, between = 0;
     for (int y = 260; y < 390; ++y)
         for (int x = 100; x < 230; ++x) {
-            left += lit(x, y); // the characters stand left and right of the centre
-            right += lit(x + 310, y);
-            between += lit(x + 190, y); // black between them: no room on this screen
+            left += img.At(x, y)[0] > 30;
+            right += img.At(x + 310, y)[0] > 30;
+            between += img.At(x + 190, y)[0] > 30;
         }
-    EXPECT_GT(white, 40);
-    EXPECT_GT(left, 500);
-    EXPECT_GT(right, 500);
+    EXPECT_GT(std::min(left, right), 500);
     EXPECT_LT(between, 50);
 }
 
-// The picture on screen while the prompt waits for its answer: the last frame, with the text
-// in the middle and nothing else changed.
+// The picture while the prompt waits (read at the third read of 'N', which is then pressed
+// and released): the last frame, with the text in the middle and nothing else changed.
 std::vector<uint8_t> g_whileWaiting;
 int g_nReads = 0;
 void AnswerNAfterAWhile(int vk) {
@@ -105,7 +89,6 @@ TEST(PromptOnScreen, TheQuitPromptStaysOverTheLastFrameUntilAnswered) {
     UpdateFrame();
     std::vector<uint8_t> before;
     ASSERT_TRUE(g_pDevice->ReadBackBuffer(before));
-
     InjectKeyState(VK_ESCAPE, true);
     SetKeyReadHookForTests(AnswerNAfterAWhile);
     UpdateFrame();
@@ -113,8 +96,6 @@ TEST(PromptOnScreen, TheQuitPromptStaysOverTheLastFrameUntilAnswered) {
     ClearInjectedKeys();
     const int w = g_nScreenWidth, h = g_nScreenHeight;
     StopGlScene();
-
-    ASSERT_EQ(g_nReads, 5);
     ASSERT_EQ(g_whileWaiting.size(), before.size());
     int inside = 0, outside = 0;
     for (int y = 0; y < h; ++y)

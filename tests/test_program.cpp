@@ -19,18 +19,6 @@ TEST(Program, GoodStartLogsTwoLinesAndPresentsAtTheRequestedSize) {
     EXPECT_EQ(shot.height, 600);
 }
 
-TEST(Program, NoGraphicsAtAllIsLoggedAndEndsWithCodeOne) {
-    const std::string dir = MakeScratchDir("no_gl");
-    ViewerRun run = RunProgram(
-        ViewerPath(), {},
-        Reproducible(
-            {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}),
-        dir);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.log, "Cannot initialize DirectX 9 -- program quit\n");
-    EXPECT_FALSE(run.errors.empty()); // says why
-}
-
 TEST(Program, MalformedHooksAreRefusedBeforeAnythingStarts) {
     const std::string dir = MakeScratchDir("bad_hooks");
     const std::pair<const char*, const char*> bad[] = {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,8 +16,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -40,9 +38,7 @@ Env Reproducible(Env extra) {
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string ViewerPath(const std::string& target) {
@@ -57,19 +53,11 @@ int StartProgram(const std::string& program, const std::vector<std::string>& arg
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that failed hard
         if (chdir(dir.c_str()) != 0) _exit(127);
-        for (const auto& [key, value] : env) {
-            if (value.empty())
-                unsetenv(key.c_str());
-            else
-                setenv(key.c_str(), value.c_str(), 1);
-        }
+        for (const auto& [key, value] : env)
+            value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
         const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());

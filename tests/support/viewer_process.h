@@ -22,15 +22,15 @@ struct Image {
 
 using Env = std::map<std::string, std::string>;
 
-// A fresh directory under the build tree with symbolic links to every file of data/.
+// A fresh directory under the build tree with links to every file of data/.
 std::string MakeScratchDir(const std::string& name);
 
-// Off-screen, on the fixed-step clock (40 ms a turn) and seeded, so a run does not depend on
-// the machine's speed; extra entries are added or replace these.
+// Off-screen, on the fixed-step clock (40 ms a turn), seeded: a run does not depend on the
+// machine's speed. Entries of extra win.
 Env Reproducible(Env extra = {});
 
-// Runs program with args in dir; env entries are added to (or, with an empty value, removed
-// from) the environment. Kills it after timeoutSeconds.
+// Runs program with args in dir; env entries are added to the environment (an empty value
+// removes the variable). Kills it after timeoutSeconds.
 ViewerRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const Env& env, const std::string& dir, int timeoutSeconds = 60);
 
