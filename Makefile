@@ -13,7 +13,10 @@ build: setup
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the viewer: the tests and tools are built by `make test`.
+run: setup
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target duoscope
 	@bash scripts/run.sh $(BUILD)
 
 test: setup

@@ -3,8 +3,10 @@
 #include "app/shell.h"
 #include "platform/gfx/d3d.h"
 #include "models/model.h"
+#include "render/render.h"
 #include "scene/scene.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -69,6 +71,20 @@ void CreateDevice3D() {
     LogLine("Initialized resolution %dx%d\n", g_nScreenWidth, g_nScreenHeight);
 }
 
+// The render pass selects each of the three techniques by name; an effect that lacks one
+// would draw with whatever technique was selected before. Such an effect is dropped, so the
+// frame takes the plain path that works without one, and the user is told once, here.
+static void CheckEffectTechniques() {
+    for (const char* name : {kTechniqueStandard, kTechniqueDuoscopeWithZ, kTechniqueDuoscope}) {
+        if (!g_pEffect || SUCCEEDED(g_pEffect->SetTechnique(name))) continue;
+        std::fprintf(stderr, "Duoscope.fx: no technique '%s'\n", name);
+        g_pEffect.reset();
+    }
+    if (!g_pEffect)
+        std::fprintf(stderr,
+                     "duoscope: no effect loaded; drawing the plain camera views instead\n");
+}
+
 void LoadResources() {
     std::srand(g_Hooks.seeded ? g_Hooks.seed : unsigned(std::time(nullptr)));
 
@@ -77,6 +93,7 @@ void LoadResources() {
                     &g_pFontBold);
     D3DXCreateEffectFromFileA(g_pDevice.get(), "Duoscope.fx", nullptr, nullptr, 0, nullptr,
                               &g_pEffect, nullptr);
+    CheckEffectTechniques();
 
     g_pDevice->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
     g_pDevice->SetRenderState(D3DRS_LIGHTING, TRUE);

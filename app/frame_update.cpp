@@ -185,8 +185,7 @@ void PickCharacterPhase() {
 }
 
 void PlaceCharactersPhase() {
-    PlaceObject(g_nCharacters[0], 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-    PlaceObject(g_nCharacters[1], 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
+    PlaceCharactersAtStart();
     g_nPhase = Running;
 }
 

@@ -81,4 +81,14 @@ static void BM_UpdateModelAnimationChanging(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateModelAnimationChanging)->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+// The scene's effect, fonts and models are released, then the device and its context, before
+// the program ends: left to the static destructors, they would touch a context whose window
+// is already gone.
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_sceneUp) StopGlScene();
+    return 0;
+}

@@ -99,16 +99,19 @@ void DrawOverlay() {
         c.Line(g_pFontBold.get(), line);
     }
     c.Next(25);
-    c.Line(Pick(g_bStandardView && !g_bCamera2View), "[1]: normal view from camera 1");
+    // Without an effect the frame shows a camera's plain view whatever the flags say: mark
+    // what is shown.
+    const bool plain = g_bStandardView || !g_pEffect;
+    c.Line(Pick(plain && !g_bCamera2View), "[1]: normal view from camera 1");
     c.Next(25);
-    c.Line(Pick(g_bStandardView && g_bCamera2View), "[2]: normal view from camera 2");
+    c.Line(Pick(plain && g_bCamera2View), "[2]: normal view from camera 2");
     c.Next(25);
-    c.Line(Pick(!g_bStandardView && g_bWithZ), "[3]: Duoscope view");
+    c.Line(Pick(!plain && g_bWithZ), "[3]: Duoscope view");
     c.Next(25);
     c.Line(Pick(g_bAutoMove2), "[4]: Toggle auto move camera 2");
     if (!g_bShowExtendedHelp) return;
     c.Next(25);
-    c.Line(Pick(!g_bStandardView && !g_bWithZ), "'Z': enable Duoscope (withoutZ)");
+    c.Line(Pick(!plain && !g_bWithZ), "'Z': enable Duoscope (withoutZ)");
     c.Next(25);
     c.Line(Pick(g_bComputerControl), "'C': computer control camera 1");
     c.Next(25);

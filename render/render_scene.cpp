@@ -5,8 +5,6 @@
 #include "render/render.h"
 #include "scene/scene.h"
 
-#include <cstdio>
-
 D3DXMATRIX BuildWorldMatrix(const SceneObject& o) {
     // 3.14 / 180, as the headings use; the camera views turn by pi / 180.
     const float k = 0.017444445f;
@@ -53,12 +51,6 @@ void DrawSceneObject(int objectSlot) {
 // Without an effect the frame is drawn on the device's fixed-function path through camera
 // slot 1, lit by a light from behind the eye, so the user still sees the scene.
 static void DrawWithoutEffect() {
-    static bool told = false;
-    if (!told) {
-        std::fprintf(stderr, "duoscope: no effect loaded; drawing the plain view of camera %d\n",
-                     g_bCamera2View ? 2 : 1);
-        told = true;
-    }
     g_pDevice->SetTransform(D3DTS_PROJECTION, &g_matProj);
     g_pDevice->SetTransform(D3DTS_VIEW, g_bCamera2View ? &g_matView2 : &g_matView1);
     D3DLIGHT9 light = {};

@@ -1,5 +1,6 @@
 #include "scene/scene.h"
 
+#include "core/settings.h"
 #include "platform/win/input.h"
 #include "core/matrix.h"
 
@@ -28,6 +29,11 @@ void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float s
     o.animTime = 0.0f;
     o.animEnd = 0.0f;
     // animTick keeps its value.
+}
+
+void PlaceCharactersAtStart() {
+    PlaceObject(g_nCharacters[0], 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
+    PlaceObject(g_nCharacters[1], 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
 }
 
 D3DXVECTOR3 DirectionFromYaw(float yaw) {

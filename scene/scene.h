@@ -30,6 +30,10 @@ extern SceneObject g_SceneObjects[kSceneObjectCount];
 void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX, float scaleY,
                  float scaleZ, float pitch, float yaw, float roll);
 
+// The characters' start places: the first at (-20, 0, 40) facing +x, the second at (0, 0, -40)
+// facing +z, each with its own model slot.
+void PlaceCharactersAtStart();
+
 // Unit heading (sin a, 0, cos a) of a yaw in degrees, a = yaw * 3.14 / 180.
 D3DXVECTOR3 DirectionFromYaw(float yaw);
 void TurnObject(int slot, float angle);

@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release and runs them. The device-against-bare-GL comparison runs
-# its cases interleaved and repeated, since llvmpipe's timings drift between runs and
+# Builds the benchmarks in Release and runs every one of them to the end, even when one fails;
+# the exit status says whether all of them succeeded. The device-against-bare-GL comparison
+# runs its cases interleaved and repeated, since llvmpipe's timings drift between runs and
 # processes: only cases measured side by side compare.
-set -euo pipefail
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null
-cmake --build build-bench -j "$(nproc)"
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null || exit 1
+cmake --build build-bench -j "$(nproc)" || exit 1
 cd data
-../build-bench/bench/bench_viewer
-../build-bench/bench/bench_xfile
-../build-bench/bench/bench_gl --benchmark_repetitions=6 --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true
+failed=()
+run() {
+    "$@"
+    local status=$?
+    if [ $status -ne 0 ]; then
+        echo "bench.sh: $(basename "$1") ended with status $status" >&2
+        failed+=("$(basename "$1")")
+    fi
+}
+run ../build-bench/bench/bench_viewer
+run ../build-bench/bench/bench_xfile
+run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 # The relay with 100 and 1000 clients sending positions (at 25/s, and 1000 at 0.25/s).
-../build-bench/bench/bench_relay 5
+run ../build-bench/bench/bench_relay 5
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "bench.sh: failed: ${failed[*]}" >&2
+    exit 1
+fi

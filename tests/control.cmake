@@ -1,7 +1,7 @@
-# The control tests: the selection-screen viewer variant, and the viewers the program tests run.
+# The viewer runs: the selection-screen variant, and the viewers the program tests start.
 if(NOT TARGET duoscope-pick)
     duoscope_viewer(duoscope-pick 0 0 0 1)
 endif()
-if(TARGET test_control_program)
-    add_dependencies(test_control_program duoscope duoscope-pick)
-endif()
+foreach(t test_control_program test_program test_program_hostile)
+    add_dependencies(${t} duoscope duoscope-pick)
+endforeach()

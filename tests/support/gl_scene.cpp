@@ -26,8 +26,7 @@ bool StartGlScene() {
 }
 
 void PlaceStartScene() {
-    PlaceObject(g_nCharacters[0], 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-    PlaceObject(g_nCharacters[1], 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
+    PlaceCharactersAtStart();
     UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
     UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
 }

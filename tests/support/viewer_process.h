@@ -8,7 +8,7 @@
 #include <vector>
 
 struct ViewerRun {
-    int exitCode = -1;  // -1 when it had to be killed
+    int exitCode = -1;  // -1 when it was killed: by a signal, or by us after the timeout
     std::string log;    // log.txt, empty when none was written
     std::string errors; // what it wrote to stderr
 };
@@ -20,18 +20,23 @@ struct Image {
     const uint8_t* At(int x, int y) const { return &rgba[(size_t(y) * width + x) * 4]; }
 };
 
-// A fresh directory under the build tree with symbolic links to every file of data/.
+using Env = std::map<std::string, std::string>;
+
+// A fresh directory under the build tree with links to every file of data/.
 std::string MakeScratchDir(const std::string& name);
 
-// Runs program with args in dir; env entries are added to (or, with an empty value, removed
-// from) the environment. Kills it after timeoutSeconds.
+// Off-screen, on the fixed-step clock (40 ms a turn), seeded: a run does not depend on the
+// machine's speed. Entries of extra win.
+Env Reproducible(Env extra = {});
+
+// Runs program with args in dir; env entries are added to the environment (an empty value
+// removes the variable). Kills it after timeoutSeconds.
 ViewerRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& dir,
-                     int timeoutSeconds = 60);
+                     const Env& env, const std::string& dir, int timeoutSeconds = 60);
 
 // The same in two steps, for tests that act on the running program.
-int StartProgram(const std::string& program, const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env, const std::string& dir);
+int StartProgram(const std::string& program, const std::vector<std::string>& args, const Env& env,
+                 const std::string& dir);
 ViewerRun WaitProgram(int pid, const std::string& dir, int timeoutSeconds = 60);
 
 // The viewer variant built under that target name (duoscope, duoscope-pick, ...).
