@@ -133,7 +133,11 @@ TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
         if (c.a == D3DTS_VIEW) ExpectMatrixEq(c.matrix, g_matView1, "view"), ++views;
     EXPECT_EQ(views, 1);
     EXPECT_EQ(device->calls.back().op, "Present");
-    EXPECT_FALSE(device->Calls("Font.DrawText").empty()); // the overlay still comes
+    const auto lines = device->Calls("Font.DrawText"); // the overlay marks what is shown
+    ASSERT_GT(lines.size(), 14u);
+    EXPECT_EQ(lines[12].text + lines[12].name,
+              "[1]: normal view from camera 1Times New Roman Bold");
+    EXPECT_EQ(lines[14].text + lines[14].name, "[3]: Duoscope viewTimes New Roman");
 }
 
 TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
