@@ -35,17 +35,18 @@ std::unique_ptr<WindowRecord> g_window;
 WindowRecord g_desktop;
 bool g_quitPosted = false;
 
-// The message queue. Like the one it stands in for, it holds at most one message of each kind:
-// a newer mouse move, paint, close or quit replaces the pending one in place, so however fast
-// the mouse moves, a quit waits behind at most three messages. Messages the window procedure
-// would pass on to DefWindowProcA unhandled (keys: the viewer reads the key state) are not
-// queued at all.
+// The message queue. Like the one it stands in for, it holds at most one mouse move, one paint
+// and one close: a newer one replaces the pending one in place, so however fast the mouse
+// moves, a quit waits behind at most three messages. Quits queue in the order posted; the loop
+// ends at the first, so one posted while the queue is full is dropped without loss. Messages
+// the window procedure would pass on to DefWindowProcA unhandled (keys: the viewer reads the
+// key state) are not queued at all.
 struct MessageQueue {
-    std::array<MSG, 4> slots{}; // WM_CLOSE, WM_PAINT, WM_MOUSEMOVE, WM_QUIT
+    std::array<MSG, 8> slots{};
     size_t count = 0;
 
     void Post(const MSG& m) {
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count && m.message != WM_QUIT; ++i)
             if (slots[i].message == m.message && slots[i].hwnd == m.hwnd) {
                 slots[i] = m;
                 return;
