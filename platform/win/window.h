@@ -2,9 +2,10 @@
 //
 // Messages come from two places: PostQuitMessage, and SDL events turned into window messages
 // when PeekMessageA runs (window close or a stop signal -> WM_CLOSE, expose -> WM_PAINT, mouse
-// motion -> WM_MOUSEMOVE). At most one message of each kind waits: a newer one replaces it in
-// place. Keys are not queued; the viewer reads the key state. DefWindowProcA handles WM_CLOSE
-// by destroying the window, which sends WM_DESTROY to the window procedure, as Windows does.
+// motion -> WM_MOUSEMOVE). At most one close, one paint and one mouse move wait: a newer one
+// replaces the pending one in place, so mouse motion never delays a quit. Keys are not queued;
+// the viewer reads the key state. DefWindowProcA handles WM_CLOSE by destroying the window,
+// which sends WM_DESTROY to the window procedure, as Windows does.
 #pragma once
 
 #include "platform/types.h"
