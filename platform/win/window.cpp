@@ -1,10 +1,11 @@
 #include "platform/win/window.h"
+#include "platform/win/display_watch.h"
 
 #include <SDL2/SDL.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,32 @@ struct WindowClass {
 WindowClass g_class;
 std::unique_ptr<WindowRecord> g_window;
 WindowRecord g_desktop;
-std::deque<MSG> g_queue;
 bool g_quitPosted = false;
+
+// The message queue. Like the one it stands in for, it holds at most one mouse move, one paint
+// and one close: a newer one replaces the pending one in place, so however fast the mouse
+// moves, a quit waits behind at most three messages. Quits queue in the order posted; the loop
+// ends at the first, so one posted while the queue is full is dropped without loss. Messages
+// the window procedure would pass on to DefWindowProcA unhandled (keys: the viewer reads the
+// key state) are not queued at all.
+struct MessageQueue {
+    std::array<MSG, 8> slots{};
+    size_t count = 0;
+
+    void Post(const MSG& m) {
+        for (size_t i = 0; i < count && m.message != WM_QUIT; ++i)
+            if (slots[i].message == m.message && slots[i].hwnd == m.hwnd) {
+                slots[i] = m;
+                return;
+            }
+        if (count < slots.size()) slots[count++] = m;
+    }
+    void RemoveAt(size_t i) {
+        for (; i + 1 < count; ++i) slots[i] = slots[i + 1];
+        --count;
+    }
+};
+MessageQueue g_queue;
 
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
@@ -44,36 +69,23 @@ bool StartVideo() {
     return true;
 }
 
-// Moves pending SDL events into the message queue as window messages.
+// Moves pending SDL events into the message queue as window messages. A window that was
+// destroyed gets none.
 void TranslateSdlEvents() {
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
     SDL_PumpEvents();
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
         HWND w = g_window.get();
-        switch (e.type) {
-        case SDL_QUIT:
-            if (w) g_queue.push_back({w, WM_CLOSE, 0, 0});
-            break;
-        case SDL_WINDOWEVENT:
-            if (!w) break;
-            if (e.window.event == SDL_WINDOWEVENT_CLOSE) g_queue.push_back({w, WM_CLOSE, 0, 0});
-            if (e.window.event == SDL_WINDOWEVENT_EXPOSED) g_queue.push_back({w, WM_PAINT, 0, 0});
-            break;
-        case SDL_MOUSEMOTION:
-            if (w)
-                g_queue.push_back({w, WM_MOUSEMOVE, 0,
-                                   LPARAM((e.motion.x & 0xFFFF) | ((e.motion.y & 0xFFFF) << 16))});
-            break;
-        case SDL_KEYDOWN:
-        case SDL_KEYUP:
-            if (w)
-                g_queue.push_back({w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP,
-                                   WPARAM(e.key.keysym.scancode), 0});
-            break;
-        default:
-            break;
-        }
+        if (!w || !w->proc) continue;
+        if (e.type == SDL_QUIT ||
+            (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
+            g_queue.Post({w, WM_CLOSE, 0, 0});
+        else if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED)
+            g_queue.Post({w, WM_PAINT, 0, 0});
+        else if (e.type == SDL_MOUSEMOTION)
+            g_queue.Post({w, WM_MOUSEMOVE, 0,
+                          LPARAM((e.motion.x & 0xFFFF) | ((e.motion.y & 0xFFFF) << 16))});
     }
 }
 
@@ -106,6 +118,9 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
                      int y, int width, int height, HWND, void*, HINSTANCE, void*) {
     if (!className || g_class.name != className || g_window) return nullptr;
     if (!StartVideo()) return nullptr;
+    // Under X, a display that goes away ends the program at once (see display_watch.h).
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && std::strcmp(driver, "x11") == 0) WatchDisplayConnection();
     const bool fullScreen = (style & WS_POPUP) != 0 || (exStyle & WS_EX_APPWINDOW) != 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (fullScreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
@@ -154,10 +169,10 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM, LPARAM) {
 
 bool PeekMessageA(MSG* msg, HWND window, UINT, UINT, UINT removeFlags) {
     TranslateSdlEvents();
-    for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
-        if (window && it->hwnd != window) continue;
-        if (msg) *msg = *it;
-        if (removeFlags & PM_REMOVE) g_queue.erase(it);
+    for (size_t i = 0; i < g_queue.count; ++i) {
+        if (window && g_queue.slots[i].hwnd != window) continue;
+        if (msg) *msg = g_queue.slots[i];
+        if (removeFlags & PM_REMOVE) g_queue.RemoveAt(i);
         return true;
     }
     return false;
@@ -173,7 +188,7 @@ LRESULT DispatchMessageA(const MSG* msg) {
 }
 
 void PostQuitMessage(int exitCode) {
-    g_queue.push_back({nullptr, WM_QUIT, WPARAM(exitCode), 0});
+    g_queue.Post({nullptr, WM_QUIT, WPARAM(exitCode), 0});
     g_quitPosted = true;
 }
 
@@ -189,7 +204,7 @@ SDL_Window* SdlWindowOf(HWND w) {
 }
 
 void ResetWindowSystemForTests() {
-    g_queue.clear();
+    g_queue = {};
     g_quitPosted = false;
     g_window.reset();
     g_class = {};

@@ -1,9 +1,11 @@
 // Window class, window and message queue (Win32 stand-ins) over SDL2 video and events.
 //
 // Messages come from two places: PostQuitMessage, and SDL events turned into window messages
-// when PeekMessageA runs (window close -> WM_CLOSE, expose -> WM_PAINT, mouse motion ->
-// WM_MOUSEMOVE, key down/up -> WM_KEYDOWN/WM_KEYUP). DefWindowProcA handles WM_CLOSE by
-// destroying the window, which sends WM_DESTROY to the window procedure, as Windows does.
+// when PeekMessageA runs (window close or a stop signal -> WM_CLOSE, expose -> WM_PAINT, mouse
+// motion -> WM_MOUSEMOVE). At most one close, one paint and one mouse move wait: a newer one
+// replaces the pending one in place, so mouse motion never delays a quit. Keys are not queued;
+// the viewer reads the key state. DefWindowProcA handles WM_CLOSE by destroying the window,
+// which sends WM_DESTROY to the window procedure, as Windows does.
 #pragma once
 
 #include "platform/types.h"
@@ -25,8 +27,6 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
-constexpr UINT WM_KEYDOWN = 0x0100;
-constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
 
 constexpr UINT CS_CLASSDC = 0x0040;

@@ -1,7 +1,7 @@
 #include "support/xserver.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
 
 #include <chrono>
 #include <csignal>
@@ -10,15 +10,12 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // Windows come and go while we walk the tree (the viewer starting or closing); a query on one
 // that is gone is an expected miss, not a reason to end the test process as Xlib's default
@@ -57,6 +54,16 @@ XWindowInfo FindWindow(Display* d, Window w, const std::string& title) {
     return info;
 }
 
+// Runs act on a connection of its own and waits until the server has done what it asked.
+template <class Act> bool OnDisplay(const std::string& display, Act act) {
+    Display* d = OpenDisplay(display);
+    if (!d) return false;
+    const bool done = act(d);
+    XSync(d, False);
+    XCloseDisplay(d);
+    return done;
+}
+
 } // namespace
 
 bool XvfbServer::Start(int width, int height) {
@@ -70,10 +77,7 @@ bool XvfbServer::Start(int width, int height) {
             // server behind holding the runner's pipes.
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) {
-                dup2(null, 1);
-                dup2(null, 2);
-            }
+            if (null >= 0) dup2(null, 1), dup2(null, 2);
             execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
                    "tcp", "-noreset", static_cast<char*>(nullptr));
             _exit(127);
@@ -83,9 +87,8 @@ bool XvfbServer::Start(int width, int height) {
                 XCloseDisplay(d);
                 return true;
             }
-            int status;
-            if (waitpid(pid, &status, WNOHANG) == pid) break; // it failed; try the next number
-            SleepMs(50);
+            if (waitpid(pid, nullptr, WNOHANG) == pid) break; // it failed; try the next number
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Stop();
     }
@@ -95,8 +98,7 @@ bool XvfbServer::Start(int width, int height) {
 void XvfbServer::Stop() {
     if (pid > 0) {
         kill(pid, SIGTERM);
-        int status;
-        waitpid(pid, &status, 0);
+        waitpid(pid, nullptr, 0);
     }
     pid = -1;
 }
@@ -108,31 +110,69 @@ XWindowInfo WaitForWindow(const std::string& display, const std::string& title, 
     for (int waited = 0; waited <= timeoutMs; waited += 50) {
         info = FindWindow(d, DefaultRootWindow(d), title);
         if (info.found && info.viewable) break;
-        SleepMs(50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     XCloseDisplay(d);
     return info;
 }
 
 bool CloseWindow(const std::string& display, unsigned long window) {
-    Display* d = OpenDisplay(display);
-    if (!d) return false;
-    XEvent e = {};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = window;
-    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    const bool sent = XSendEvent(d, window, False, NoEventMask, &e) != 0;
-    XFlush(d);
-    XCloseDisplay(d);
-    return sent;
+    return OnDisplay(display, [&](Display* d) {
+        XEvent e = {};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = window;
+        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        return XSendEvent(d, window, False, NoEventMask, &e) != 0;
+    });
 }
 
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs) {
     const std::string prefix = "DISPLAY=" + display + " xdotool ";
     if (std::system((prefix + "keydown " + keysym).c_str()) != 0) return false;
-    SleepMs(holdMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
     return std::system((prefix + "keyup " + keysym).c_str()) == 0;
+}
+
+bool FloodPointer(const std::string& display, unsigned long window, int count) {
+    return OnDisplay(display, [&](Display* d) {
+        for (int i = 0; i < count; ++i)
+            XWarpPointer(d, None, window, 0, 0, 0, 0, 1 + i % 100, 1 + i * 7 % 100);
+        return true;
+    });
+}
+
+bool EndWindowFromOutside(const std::string& display, unsigned long window, bool killOwner) {
+    return OnDisplay(display, [&](Display* d) {
+        killOwner ? XKillClient(d, window) : XDestroyWindow(d, window);
+        return true;
+    });
+}
+
+int CountFrames(const std::string& display, unsigned long window, int most, int timeoutMs) {
+    Display* d = OpenDisplay(display);
+    if (!d) return -1;
+    int eventBase = 0, errorBase = 0, counted = 0;
+    const bool damage = XDamageQueryExtension(d, &eventBase, &errorBase) &&
+                        XDamageCreate(d, window, XDamageReportRawRectangles);
+    XSelectInput(d, window, StructureNotifyMask); // to hear of its destruction
+    XWindowAttributes a;
+    bool gone = !XGetWindowAttributes(d, window, &a); // destroyed before we listened
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (damage && counted < most && !gone && std::chrono::steady_clock::now() < end) {
+        if (!XPending(d)) {
+            pollfd p = {ConnectionNumber(d), POLLIN, 0};
+            poll(&p, 1, 20);
+            continue;
+        }
+        XEvent e;
+        XNextEvent(d, &e);
+        if (e.type == eventBase + XDamageNotify)
+            counted += reinterpret_cast<const XDamageNotifyEvent&>(e).more ? 0 : 1;
+        gone = e.type == DestroyNotify && e.xdestroywindow.window == window;
+    }
+    XCloseDisplay(d);
+    return counted >= most || gone ? counted : -1;
 }

@@ -25,3 +25,12 @@ XWindowInfo WaitForWindow(const std::string& display, const std::string& title, 
 bool CloseWindow(const std::string& display, unsigned long window);
 // Sends a key press, a pause and the release with xdotool (keysym name such as "F10", "2").
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs = 150);
+// Moves the pointer to count places in the window (at least 101 x 101), one motion event each.
+bool FloodPointer(const std::string& display, unsigned long window, int count);
+// From another client: ends the connection of the window's owner as xkill does (XKillClient),
+// or destroys the window.
+bool EndWindowFromOutside(const std::string& display, unsigned long window, bool killOwner);
+
+// Counts the frames the window shows from now on (each present damages it once), until `most`
+// were shown or the window is gone; -1 when neither happened within timeoutMs.
+int CountFrames(const std::string& display, unsigned long window, int most, int timeoutMs);
