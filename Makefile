@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: setup build run test test-asan fuzz bench clean
+.PHONY: setup build run run-net test test-asan fuzz bench clean
 
 setup:
 	@bash scripts/setup.sh
@@ -15,6 +15,10 @@ build: setup
 
 run: build
 	@bash scripts/run.sh $(BUILD)
+
+# The relay and two networked viewers talking through it.
+run-net: build
+	@bash scripts/run_net.sh $(BUILD)
 
 test: setup
 	@bash scripts/test.sh
