@@ -12,3 +12,4 @@ cd data
 ../build-bench/bench/bench_xfile
 ../build-bench/bench/bench_gl --benchmark_repetitions=6 --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true
+../build-bench/bench/bench_net
