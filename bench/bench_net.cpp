@@ -44,10 +44,13 @@ void Receive(uint8_t* body) {
     }
 }
 
+pid_t g_relay = -1;
+
 int StartRelay() {
     int fds[2];
     if (pipe(fds) != 0) return -1;
-    if (fork() == 0) {
+    g_relay = fork();
+    if (g_relay == 0) {
         dup2(fds[1], 2);
         execl(DUO_BINARY_DIR "/duoscope-relay", "duoscope-relay", "--port", "0", "--bind",
               "127.0.0.1", nullptr);
@@ -155,5 +158,7 @@ int main() {
     Measure(port, 40);
     Measure(port, 250);
     Memory(port);
+    kill(g_relay, SIGTERM);
+    waitpid(g_relay, nullptr, 0);
     return 0;
 }
