@@ -130,4 +130,16 @@ TEST(NetProgram, OddPlacesDoNotStopTheViewer) {
     EXPECT_FALSE(shot.Empty());
 }
 
+TEST(NetProgram, MalformedServerPortIsRefused) {
+    const std::string dir = MakeScratchDir("net_port");
+    for (const char* port : {"0", "65536", "12x", "-1"}) {
+        const ViewerRun run =
+            RunProgram(ViewerPath("duoscope-net"), {}, {{"DUOSCOPE_SERVER_PORT", port}}, dir);
+        EXPECT_EQ(run.exitCode, 2) << port;
+        EXPECT_NE(run.errors.find("DUOSCOPE_SERVER_PORT must be a port number from 1 to 65535"),
+                  std::string::npos)
+            << run.errors;
+    }
+}
+
 } // namespace

@@ -7,8 +7,12 @@
 
 #include <cstring>
 #include <mutex>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +82,31 @@ TEST_F(NetSessionTest, SilentServerFailsWithinTheBoundAndLeavesNothingRunning) {
     EXPECT_EQ(s.openCount, 0);
     EXPECT_FALSE(s.channels[0].threadStarted);
     EXPECT_EQ(s.channels[0].socketHandle, -1); // released
+}
+
+// A server whose queue of pending connections is full drops the handshake packets, like an
+// address that never answers: the connect gives up after its bound.
+TEST_F(NetSessionTest, ConnectThatNeverCompletesFailsWithinTheBound) {
+    const int full = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(full, 0);
+    getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> waiting;
+    for (int i = 0; i < 4; ++i) {
+        waiting.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(waiting.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.open("127.0.0.1", ntohs(a.sin_port), 0), -1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(took, std::chrono::milliseconds(2500)); // it did hang in the connect
+    EXPECT_LT(took, std::chrono::seconds(6));
+    for (int fd : waiting) close(fd);
+    close(full);
 }
 
 TEST_F(NetSessionTest, RefusedAndUnparsableAddressesFail) {
@@ -222,6 +251,29 @@ TEST_F(NetSessionTest, CloseAllSaysGoodbyeThenResetsTheConnection) {
     EXPECT_FALSE(s.channels[0].threadRunning);
     EXPECT_EQ(s.channels[0].socketHandle, -1);
     s.closeAll(); // again: nothing to do, no goodbye
+}
+
+// A receive thread that cannot be created: open fails and gives its socket back. The child
+// process may start no thread at all (no process allowance left for its user).
+TEST_F(NetSessionTest, ThreadThatCannotStartFailsTheOpen) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0 && setuid(65534) != 0) _exit(10);
+        const rlimit none = {0, 0};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0) _exit(11);
+        if (Open() != -1) _exit(12);
+        _exit(s.connected || s.openCount != 0 || s.channels[0].socketHandle != -1 ? 13 : 0);
+    }
+    Bytes rest;
+    server.Run([&rest](int fd) {
+        SendAll(fd, Id(6));
+        rest = ReadBytes(fd, 1); // the close, not a time-out
+    });
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    server.Join();
+    EXPECT_TRUE(rest.empty());
 }
 
 // A server that floods faster than the session reads: the session keeps reading one piece
