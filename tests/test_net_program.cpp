@@ -19,20 +19,17 @@ namespace {
 std::map<std::string, std::string> ViewerEnv(int port, const std::string& keys, int frames) {
     std::map<std::string, std::string> env = {{"SDL_VIDEODRIVER", "offscreen"},
                                               {"DUOSCOPE_FIXED_STEP", "20"},
-                                              {"DUOSCOPE_SEED", "7"},
                                               {"DUOSCOPE_KEYS", keys},
-                                              {"DUOSCOPE_SERVER_PORT", std::to_string(port)},
+                                              {"DUOSCOPE_SEED", "7"},
                                               {"DUOSCOPE_SCREENSHOT", "shot.png"}};
+    env["DUOSCOPE_SERVER_PORT"] = std::to_string(port);
     if (frames > 0) env["DUOSCOPE_FRAMES"] = std::to_string(frames);
     return env;
 }
 
 int Connect(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
     return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
 }
 
@@ -60,7 +57,7 @@ Image RunFedViewer(const std::string& name, const Bytes& message) {
     });
     const std::string dir = MakeScratchDir(name);
     const ViewerRun run =
-        RunProgram(ViewerPath("duoscope-net"), {}, ViewerEnv(server.Port(), "2@0-100000", 40), dir);
+        RunProgram(ViewerPath("duoscope-net"), {}, ViewerEnv(server.port, "2@0-100000", 40), dir);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     return LoadPng(dir + "/shot.png");
 }
@@ -87,8 +84,11 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
                      ViewerEnv(port, "UP@0-9000000,DOWN@1000-9000000", 0), walkerDir);
     const Bytes settled = SettledPosition(watcher);
     ASSERT_EQ(settled.size(), 48u);
+    int32_t sender; // little-endian copy of the sender id, then x, y, z, yaw
     float place[4];
+    std::memcpy(&sender, settled.data() + 28, 4);
     std::memcpy(place, settled.data() + 32, 16);
+    EXPECT_EQ(sender, WordAt(settled, 8));
     EXPECT_EQ(place[0], 0.0f);
     EXPECT_GT(place[2], -40.0f + 20.0f); // walked forward from its start at z -40
     EXPECT_EQ(place[3], 0.0f);
