@@ -3,6 +3,7 @@
 #include "app/shell.h"
 #include "platform/gfx/d3d.h"
 #include "models/model.h"
+#include "net/net.h"
 #include "render/render.h"
 #include "scene/scene.h"
 
@@ -115,6 +116,10 @@ void Shutdown() {
     FreeModel(1);
     FreeModel(2);
     ReleaseJoystick();
+    if (g_bNetwork) {
+        g_NetSession.closeAll();
+        netCleanup();
+    }
     if (g_pLog) std::fclose(g_pLog);
     g_pLog = nullptr;
     g_pDevice.reset();

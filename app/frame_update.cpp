@@ -8,6 +8,7 @@
 #include "app/joystick.h"
 #include "core/settings.h"
 #include "app/shell.h"
+#include "net/net.h"
 #include "platform/win/key_wait.h"
 #include "platform/win/input.h"
 #include "render/camera.h"
@@ -158,13 +159,14 @@ void ControlledCharacter(int k) {
     o.targetYaw = o.yaw;
 }
 
-// At most one position message per 40 ms, and only after movement. The session sends it once
-// networking is built in; the rhythm (clearing moved, g_dwLastSend) runs either way.
+// At most one position message per 40 ms, and only after movement. moved is cleared and the
+// clock restarted whether or not a message went out.
 void PositionSendCheck(int k) {
     SceneObject& o = g_SceneObjects[k];
     if (!o.moved) return;
     const uint32_t now = GetTickCount();
     if (now - g_dwLastSend > 40) {
+        if (g_NetSession.connected) sendPosition(k, 0);
         o.moved = false;
         g_dwLastSend = GetTickCount();
     }
@@ -196,6 +198,9 @@ void RunningPhase() {
     ControlledCharacter(k);
     PositionSendCheck(k);
     if (!g_bNetwork && g_bAutoMove2) ComputerControl(g_nOther);
+    // With networking on, the peer's messages place the other character: the latest one
+    // received is applied here, once per frame, before the cameras and the drawing read it.
+    if (g_bNetwork) ApplyReceivedPosition();
     UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
     UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
     StepAnimation(g_nControlled);

@@ -61,6 +61,16 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
         hooks.seeded = true;
         hooks.seed = unsigned(value);
     }
+    if (const char* port = std::getenv("DUOSCOPE_SERVER_PORT")) {
+        int64_t value = 0;
+        if (!ParseWhole(port, 1, 65535, &value)) {
+            *error = std::string("DUOSCOPE_SERVER_PORT must be a port number from 1 to 65535, "
+                                 "not '") +
+                     port + "'";
+            return false;
+        }
+        hooks.serverPort = int(value);
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Process entry: reads the automation hooks, joins the arguments into the command-line text the
 // GUI entry expects, and runs it.
 #include "app/shell.h"
+#include "net/net.h"
 #include "platform/win/input.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (g_Hooks.fixedStep != 0) SetFixedTickStep(g_Hooks.fixedStep);
+    if (g_Hooks.serverPort != 0) g_nServerPort = g_Hooks.serverPort;
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += ' ';

@@ -27,7 +27,8 @@ void CountFrame(FrameRateCounter& counter, uint32_t now);
 void CreateDevice3D();
 LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void LoadResources();
-// Releases fonts, effect, models, joystick, log, device and window class, in that order.
+// Releases fonts, effect, models, joystick, the network session, log, device and window class,
+// in that order.
 void Shutdown();
 
 // The per-turn frame update (phase machine, keys, cameras, render).
@@ -41,6 +42,7 @@ struct AutomationHooks {
     bool seeded = false;    // DUOSCOPE_SEED given
     unsigned seed = 0;
     uint32_t fixedStep = 0; // DUOSCOPE_FIXED_STEP: milliseconds per main-loop turn, 0 = wall clock
+    int serverPort = 0;     // DUOSCOPE_SERVER_PORT: replaces the server port 9009, 0 = unset
 };
 extern AutomationHooks g_Hooks;
 // Returns false with a message for a malformed value.

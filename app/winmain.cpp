@@ -1,6 +1,7 @@
 #include "core/settings.h"
 #include "app/joystick.h"
 #include "app/shell.h"
+#include "net/net.h"
 #include "platform/win/input.h"
 
 // Runs the main loop until the quit message: one window message, the joystick poll and one
@@ -52,6 +53,7 @@ int WinMain(HINSTANCE, HINSTANCE, char* commandLine, int) {
     }
 
     CreateDevice3D();
+    if (g_bNetwork) connectToServer();
     ShowWindow(g_hWnd, SW_SHOWDEFAULT);
     UpdateWindow(g_hWnd);
     SetupJoystick(g_hWnd);

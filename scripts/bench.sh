@@ -24,6 +24,8 @@ run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 # The relay with 100 and 1000 clients sending positions (at 25/s, and 1000 at 0.25/s).
 run ../build-bench/bench/bench_relay 5
+# Position latency viewer to viewer through the relay, and the idle networked viewer's memory.
+run ../build-bench/bench/bench_net
 if [ ${#failed[@]} -ne 0 ]; then
     echo "bench.sh: failed: ${failed[*]}" >&2
     exit 1
