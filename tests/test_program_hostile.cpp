@@ -68,7 +68,7 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
          "Duoscope.fx: cannot open the effect file\n" + noEffect},
         {"fx_empty", fx, Edit, Nothing, {}, 0, running, "Duoscope.fx:1: no technique\n" + noEffect},
         {"fx_stage", fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
-         "Duoscope.fx:81: fragment stage 'Grey' does not compile\n*" + noEffect},
+         "Duoscope.fx:80: fragment stage 'Grey' does not compile\n*" + noEffect},
         {"fx_technique", fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
          "Duoscope.fx: no technique 'Duoscope'\n" + noEffect},
         {"texture_missing", "wall.png", Remove, {}, {}, 0, running, "*"},
