@@ -1,11 +1,7 @@
 // Drawing through the built-in fixed-function shader, checked by pixels: transforms and clip
 // depth, culling, lighting, vertex colour, stage-0 texture, blending, colour mask, re-upload;
-// and texture files, read top row first.
+// texture files are in test_texture.cpp.
 #include "test_gl_common.h"
-
-#include "platform/gfx/png_writer.h"
-
-#include <stb_image_write.h>
 
 #include <cmath>
 #include <cstdio>
@@ -206,43 +202,4 @@ TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
         device->DrawMeshSubset(*mesh, 1);
     });
     EXPECT_TRUE(Shows(again, {{40, 100, 0xFF0000}, {160, 40, 0x00FF00}}));
-}
-
-TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirst) {
-    // 16x8: left half red, right half blue, top row green marks.
-    auto texel = [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); };
-    auto pixels = Image(16, 8, texel);
-    ASSERT_TRUE(WritePngFile("gl_texture_case.png", 16, 8, pixels));
-    ASSERT_NE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()), 0);
-    ASSERT_NE(stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100), 0);
-    // A directory that does not exist: the bare file name in the working directory is used.
-    for (const char* name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
-                             "gl_texture_case.jpg", "C:\\nowhere\\gl_texture_case.png"}) {
-        int tolerance = std::strstr(name, ".jpg") ? 40 : 0;
-        TexturePtr texture;
-        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name, &texture), S_OK) << name;
-        ASSERT_EQ(texture->Width(), 16);
-        ASSERT_EQ(texture->Height(), 8);
-        auto px = texture->Pixels();
-        ASSERT_EQ(px.size(), pixels.size());
-        // Pixels (2, 0), (13, 0), (2, 5) and (13, 5): away from the colour edges JPEG blurs.
-        for (int i : {2, 13, 5 * 16 + 2, 5 * 16 + 13})
-            for (int k = 0; k < 4; ++k)
-                EXPECT_NEAR(px[i * 4 + k], pixels[i * 4 + k], tolerance)
-                    << name << " pixel " << i % 16 << "," << i / 16 << " channel " << k;
-    }
-    for (const char* name : {"gl_texture_case.bmp", "gl_texture_case.tga", "gl_texture_case.jpg"})
-        std::remove(name);
-
-    // Refused: no name, no file, and a file that is not an image at all.
-    std::FILE* f = std::fopen("gl_texture_case.png", "wb");
-    std::fputs("not a picture", f);
-    std::fclose(f);
-    for (const char* bad : {"", "no_such_texture.png", "gl_texture_case.png"}) {
-        TexturePtr none;
-        EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, bad, &none), E_FAIL) << bad;
-        EXPECT_EQ(none, nullptr) << bad;
-    }
-    std::remove("gl_texture_case.png");
 }

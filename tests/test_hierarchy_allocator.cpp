@@ -67,7 +67,7 @@ TEST_F(Allocator, MeshWithoutMaterialsGetsOneGreyMaterial) {
 }
 
 TEST_F(Allocator, TexturesPerMaterialAndTwoReferencesOnAnUnskinnedMesh) {
-    const std::string texture = std::string(DUO_SHARED_DIR) + "/xfiles/top.tga";
+    const std::string texture = std::string(DUO_SOURCE_DIR) + "/data/floor.png";
     D3DXMATERIAL materials[3] = {{MaterialWithAlpha(1), texture.c_str()},
                                  {MaterialWithAlpha(1), nullptr},
                                  {MaterialWithAlpha(0.5f), "no-such-texture.png"}};

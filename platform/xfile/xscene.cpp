@@ -254,6 +254,7 @@ bool BuildContext::Fail(const DataObject& o, const std::string& reason) {
 }
 
 std::string BuildContext::Describe(const DataObject& o) {
+    if (o.isReference) return "reference '" + o.name + "'";
     return o.name.empty() ? o.type : o.type + " '" + o.name + "'";
 }
 
