@@ -1,5 +1,9 @@
-# The .x reader's extra test wiring: Assimp as a test-only oracle, and the libFuzzer target.
-
+# The .x reader's extra test wiring: where the third-party files are (the tests skip them when
+# the folder is absent), Assimp as a test-only oracle, and the libFuzzer target.
+foreach(t test_xfile_reader test_xfile_hierarchy test_xfile_animation test_xfile_hostile
+        test_xfile_assimp)
+    target_compile_definitions(${t} PRIVATE DUO_XFILES_DIR="${DUOSCOPE_XFILES_DIR}")
+endforeach()
 duo_link_assimp(test_xfile_assimp)
 
 # tests/fuzz/fuzz_xfile.cpp: the reader and both D3DX loaders on arbitrary bytes. Only the
