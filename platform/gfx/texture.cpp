@@ -11,7 +11,15 @@
 #define STBI_ONLY_PNG
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
+// GCC 12 at -O3 sees uninitialised fields in stb's memory reader that it always sets.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <stb_image.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -200,7 +208,9 @@ bool IsDirectory(const std::string& p) {
 // The entry of dir named like name: the exact name first, else one that differs only in case.
 bool FindEntry(const std::string& dir, const std::string& name, std::string& found) {
     auto join = [&](const char* n) {
-        return dir.empty() ? std::string(n) : dir == "/" ? "/" + std::string(n) : dir + "/" + n;
+        std::string p = dir;
+        if (!p.empty() && p.back() != '/') p += '/';
+        return p += n;
     };
     struct stat st {};
     const std::string exact = join(name.c_str());
