@@ -241,8 +241,8 @@ int main(int argc, char** argv) {
     }
     std::printf(".x loading, %d interleaved rounds, medians (ms; ratio = Assimp time / ours)\n",
                 rounds);
-    std::printf("%-32s %9s %9s %9s %9s %9s\n", "file", "bytes", "load", "parse", "Assimp", "load",
-                "parse");
+    std::printf("%-32s %9s %9s %9s %9s %9s %9s\n", "file", "bytes", "load", "parse", "Assimp",
+                "load", "parse");
     for (const std::string& f : files) Compare(f, rounds);
     for (const std::string& f : {files[1], files[2], third + "/Testwuson.X"})
         if (std::filesystem::exists(f)) Skinning(f);
