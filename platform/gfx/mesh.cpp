@@ -58,9 +58,21 @@ HRESULT ID3DXMesh::OptimizeInplace(DWORD flags, const uint32_t*, uint32_t* adjac
     const uint32_t faces = GetNumFaces();
     std::vector<uint32_t> order(faces);
     std::iota(order.begin(), order.end(), 0u);
-    if (flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE)) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](uint32_t a, uint32_t b) { return attributes_[a] < attributes_[b]; });
+    if ((flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE)) &&
+        !std::is_sorted(attributes_.begin(), attributes_.end())) {
+        // Stable: a counting sort when the ids are no more than the faces (material indices
+        // always are), a merge sort otherwise.
+        const uint32_t top = *std::max_element(attributes_.begin(), attributes_.end());
+        if (top < faces) {
+            std::vector<uint32_t> start(size_t(top) + 2, 0);
+            for (uint32_t a : attributes_) ++start[a + 1];
+            for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+            for (uint32_t f = 0; f < faces; ++f) order[start[attributes_[f]]++] = f;
+        } else {
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return attributes_[a] < attributes_[b];
+            });
+        }
         std::vector<uint32_t> indices(indices_.size()), attributes(faces);
         for (uint32_t f = 0; f < faces; ++f) {
             attributes[f] = attributes_[order[f]];
