@@ -23,7 +23,8 @@ class HierarchyBuilder {
         : scene_(scene), device_(device), allocator_(allocator), fileName_(std::move(fileName)),
           placements_(scene.meshes.size()) {
         for (const xfile::Frame& f : scene.frames)
-            for (const xfile::FrameItem& item : f.items) placements_[item.index] += item.isMesh;
+            for (const xfile::FrameItem& item : f.items)
+                if (item.isMesh) ++placements_[item.index];
     }
 
     bool Build(D3DXFRAME*& root) {
