@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     libsdl2-dev libepoxy-dev libfreetype-dev libfontconfig-dev fonts-liberation2
-    libstb-dev zlib1g-dev libmeshoptimizer-dev libx11-dev libxdamage-dev
+    libstb-dev libturbojpeg0-dev zlib1g-dev libmeshoptimizer-dev libx11-dev libxdamage-dev
     libgl1-mesa-dri libegl-mesa0 libgtest-dev libgmock-dev libbenchmark-dev libassimp-dev
     xvfb xdotool
 )

@@ -1,16 +1,10 @@
 // Drawing through the built-in fixed-function shader, checked by pixels: transforms and clip
-// depth, culling, directional lights, vertex colour, stage-0 texture, blending, colour mask,
-// re-upload; and texture files, read top row first.
+// depth, culling, lighting, vertex colour, stage-0 texture, blending, colour mask, re-upload;
+// texture files are in test_texture.cpp.
 #include "test_gl_common.h"
-
-#include "platform/gfx/png_writer.h"
-
-#include <stb_image_write.h>
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <string>
 
 namespace {
 
@@ -164,36 +158,4 @@ TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
         device->DrawMeshSubset(*mesh, 1);
     });
     EXPECT_TRUE(Shows(again, {{40, 100, 0xFF0000}, {160, 40, 0x00FF00}}));
-}
-
-TEST(TextureFile, ReadsPngBmpTgaAndJpegTopRowFirstAndRefusesWhatIsNoImage) {
-    // 16x8: left half red, right half blue, top row green marks.
-    auto pixels = Image(
-        16, 8, [](int x, int y) { return (x < 8 ? 0xFF0000u : 0x0000FFu) | (y ? 0 : 0xFF00); });
-    ASSERT_TRUE(WritePngFile("gl_texture_case.png", 16, 8, pixels));
-    ASSERT_TRUE(stbi_write_bmp("gl_texture_case.bmp", 16, 8, 4, pixels.data()) &&
-                stbi_write_tga("gl_texture_case.tga", 16, 8, 4, pixels.data()) &&
-                stbi_write_jpg("gl_texture_case.jpg", 16, 8, 4, pixels.data(), 100));
-    // A directory that does not exist: the bare file name in the working directory is used.
-    for (std::string name : {"gl_texture_case.png", "gl_texture_case.bmp", "gl_texture_case.tga",
-                             "gl_texture_case.jpg", "C:\\nowhere\\gl_texture_case.png"}) {
-        TexturePtr texture;
-        ASSERT_EQ(D3DXCreateTextureFromFileA(nullptr, name.c_str(), &texture), S_OK) << name;
-        ASSERT_EQ(std::pair(texture->Width(), texture->Height()), std::pair(16, 8));
-        // Pixels (2, 0), (13, 0), (2, 5) and (13, 5): away from the colour edges JPEG blurs.
-        for (int i : {2, 13, 5 * 16 + 2, 5 * 16 + 13})
-            for (int k = 0; k < 4; ++k)
-                EXPECT_NEAR(texture->Pixels()[i * 4 + k], pixels[i * 4 + k],
-                            name.ends_with(".jpg") ? 40 : 0)
-                    << name << " pixel " << i % 16 << "," << i / 16 << " channel " << k;
-        if (!name.ends_with(".png")) std::remove(name.c_str());
-    }
-    // Refused: no name, no file, and a file that is not an image at all.
-    std::ofstream("gl_texture_case.png") << "not a picture";
-    for (const char* bad : {"", "no_such_texture.png", "gl_texture_case.png"}) {
-        TexturePtr none;
-        EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, bad, &none), E_FAIL) << bad;
-        EXPECT_EQ(none, nullptr) << bad;
-    }
-    std::remove("gl_texture_case.png");
 }

@@ -161,8 +161,19 @@ struct Image {
 std::vector<Image> BuildTextures();
 std::vector<uint8_t> EncodePng(const Image& image);
 
-// Writes every model and texture into `dir` (which must exist); returns the file names
-// written, or an empty list after printing the failure.
+// --- what the viewer relies on (modelgen_check.cpp); each returns "" or the first fault ---
+// The room encloses the wander square, has a textured floor, a plain and a translucent
+// material, faces wound as their normals and its shell facing in.
+std::string CheckRoom(const Model& room);
+// About 24 tall on the floor facing +z; complete, normalised weights whose offsets undo the
+// bind pose; one looping Walk of rigid keys in which the feet take turns on the floor.
+std::string CheckCharacter(const Model& character);
+// All of the above, the two characters told apart, and every texture named made and sized.
+std::string CheckModels(const Model& room, const Model& seaman, const Model& fatman,
+                        const std::vector<Image>& images);
+
+// Writes every model and texture into `dir` (which must exist) after CheckModels; returns the
+// file names written, or an empty list after printing the failure.
 std::vector<std::string> WriteAll(const std::string& dir);
 
 } // namespace modelgen

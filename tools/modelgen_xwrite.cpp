@@ -235,12 +235,19 @@ std::vector<std::string> WriteAll(const std::string& dir) {
     std::vector<std::string> written;
     const std::pair<const char*, Model> models[] = {
         {"room.x", BuildRoom()}, {"seaman.x", BuildSeaman()}, {"fatman.x", BuildFatman()}};
+    const std::vector<Image> images = BuildTextures();
+    const std::string fault =
+        CheckModels(models[0].second, models[1].second, models[2].second, images);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "duoscope-modelgen: refused to write: %s\n", fault.c_str());
+        return {};
+    }
     for (const auto& [name, model] : models) {
         std::string text = WriteXText(model);
         if (!WriteFile(dir + "/" + name, text.data(), text.size())) return {};
         written.push_back(name);
     }
-    for (const Image& image : BuildTextures()) {
+    for (const Image& image : images) {
         std::vector<uint8_t> png = EncodePng(image);
         if (png.empty() || !WriteFile(dir + "/" + image.name, png.data(), png.size())) return {};
         written.push_back(image.name);

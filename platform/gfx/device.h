@@ -24,21 +24,36 @@ struct GpuResource {
     virtual ~GpuResource() = default;
 };
 
-// A 2-D RGBA8 texture. Pixels are kept on the CPU, top row first; a device uploads them the
-// first time the texture is used.
+// A 2-D texture with its whole mip chain, level 0 first, rows top first. RGBA8 levels, or the
+// DXT blocks of a DDS file kept as they are (a device uploads them compressed where the driver
+// reads S3TC, decoded otherwise). A device uploads the levels the first time it draws with it.
+enum class TextureFormat { RGBA8, DXT1, DXT3, DXT5 };
+
+struct TextureLevel {
+    int width, height;
+    std::vector<uint8_t> data;
+};
+
 class IDirect3DTexture9 {
   public:
-    IDirect3DTexture9(int width, int height, std::vector<uint8_t> rgba)
-        : width_(width), height_(height), pixels_(std::move(rgba)) {}
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-    std::span<const uint8_t> Pixels() const { return pixels_; }
+    // RGBA8 pixels; the smaller levels are built here, each pixel the mean of the 2x2 above it.
+    IDirect3DTexture9(int width, int height, std::vector<uint8_t> rgba);
+    // Levels as given (a DDS file's own mip chain, which may stop before 1x1).
+    IDirect3DTexture9(TextureFormat format, std::vector<TextureLevel> levels);
+    int Width() const { return levels_[0].width; }
+    int Height() const { return levels_[0].height; }
+    TextureFormat Format() const { return format_; }
+    const std::vector<TextureLevel>& Levels() const { return levels_; }
+    // Level 0's bytes: RGBA8 pixels, or DXT blocks.
+    std::span<const uint8_t> Pixels() const { return levels_[0].data; }
+    // Level i as RGBA8, decoding DXT blocks.
+    std::vector<uint8_t> Rgba(size_t level) const;
 
     mutable std::unique_ptr<GpuResource> gpu; // owned by whichever device drew it
 
   private:
-    int width_, height_;
-    std::vector<uint8_t> pixels_;
+    TextureFormat format_;
+    std::vector<TextureLevel> levels_;
 };
 using TexturePtr = std::shared_ptr<IDirect3DTexture9>;
 
@@ -117,7 +132,8 @@ HRESULT D3DXCreateFontA(IDirect3DDevice9* device, int height, unsigned width, un
 HRESULT D3DXCreateEffectFromFileA(IDirect3DDevice9* device, const char* fileName,
                                   const void* defines, void* include, DWORD flags, void* pool,
                                   EffectPtr* effect, void* errors);
-// Reads PNG, JPEG, BMP or TGA. Backslashes in the name become slashes; a name whose directory
-// does not exist falls back to its bare file name in the working directory.
+// Reads PNG, JPEG, BMP, TGA or DDS (DXT1, DXT3, DXT5). The name is looked up as models write
+// it (backslashes, a drive, another case): see ResolveTextureName. A texture that cannot be
+// read is one line on stderr naming the file and the reason, and E_FAIL.
 HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* fileName,
                                    TexturePtr* texture);

@@ -158,11 +158,33 @@ GLuint GlDevice::TextureObject(const IDirect3DTexture9* texture) {
     made->owner = context_;
     glGenTextures(1, &made->name);
     glBindTexture(GL_TEXTURE_2D, made->name);
-    // Rows top first: texture coordinate (0, 0) is the image's top-left, as in Direct3D.
+    // Rows top first: texture coordinate (0, 0) is the image's top-left, as in Direct3D. Every
+    // level comes from the CPU (no glGenerateMipmap: llvmpipe compiles shaders for it on first
+    // use); DXT blocks go up as they are where the driver reads S3TC, decoded otherwise.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, texture->Width(), texture->Height(), 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, texture->Pixels().data());
-    glGenerateMipmap(GL_TEXTURE_2D);
+    const auto& levels = texture->Levels();
+    const TextureFormat format = texture->Format();
+    const bool s3tc =
+        format != TextureFormat::RGBA8 && epoxy_has_gl_extension("GL_EXT_texture_compression_s3tc");
+    const GLenum compressed = format == TextureFormat::DXT1   ? GL_COMPRESSED_RGBA_S3TC_DXT1_EXT
+                              : format == TextureFormat::DXT3 ? GL_COMPRESSED_RGBA_S3TC_DXT3_EXT
+                                                              : GL_COMPRESSED_RGBA_S3TC_DXT5_EXT;
+    for (size_t i = 0; i < levels.size(); ++i) {
+        const TextureLevel& l = levels[i];
+        if (s3tc) {
+            glCompressedTexImage2D(GL_TEXTURE_2D, GLint(i), compressed, l.width, l.height, 0,
+                                   GLsizei(l.data.size()), l.data.data());
+        } else if (format == TextureFormat::RGBA8) {
+            glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, l.data.data());
+        } else {
+            const std::vector<uint8_t> rgba = texture->Rgba(i);
+            glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, l.width, l.height, 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, rgba.data());
+        }
+    }
+    // A file's mip chain may stop before 1x1.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels.size()) - 1);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);

@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cstring>
 #include <numeric>
-#include <unordered_map>
 
 ID3DXMesh::ID3DXMesh(IDirect3DDevice9* device, MeshDeclaration declaration,
                      std::vector<MeshVertex> vertices, std::vector<uint32_t> indices,
@@ -59,9 +58,21 @@ HRESULT ID3DXMesh::OptimizeInplace(DWORD flags, const uint32_t*, uint32_t* adjac
     const uint32_t faces = GetNumFaces();
     std::vector<uint32_t> order(faces);
     std::iota(order.begin(), order.end(), 0u);
-    if (flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE)) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](uint32_t a, uint32_t b) { return attributes_[a] < attributes_[b]; });
+    if ((flags & (D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_VERTEXCACHE)) &&
+        !std::is_sorted(attributes_.begin(), attributes_.end())) {
+        // Stable: a counting sort when the ids are no more than the faces (material indices
+        // always are), a merge sort otherwise.
+        const uint32_t top = *std::max_element(attributes_.begin(), attributes_.end());
+        if (top < faces) {
+            std::vector<uint32_t> start(size_t(top) + 2, 0);
+            for (uint32_t a : attributes_) ++start[a + 1];
+            for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+            for (uint32_t f = 0; f < faces; ++f) order[start[attributes_[f]]++] = f;
+        } else {
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return attributes_[a] < attributes_[b];
+            });
+        }
         std::vector<uint32_t> indices(indices_.size()), attributes(faces);
         for (uint32_t f = 0; f < faces; ++f) {
             attributes[f] = attributes_[order[f]];
@@ -114,31 +125,58 @@ HRESULT ID3DXMesh::GetAttributeTable(D3DXATTRIBUTERANGE* table, DWORD* count) co
 
 std::vector<uint32_t> ID3DXMesh::GenerateAdjacency() const {
     // Two faces are adjacent when they share an edge by position index, in opposite or equal
-    // direction; the first face found for an edge wins.
-    const uint32_t faces = GetNumFaces();
-    std::vector<uint32_t> adjacency(size_t(faces) * 3, kNoAdjacentFace);
-    std::unordered_map<uint64_t, uint32_t> edgeOwner;
-    edgeOwner.reserve(size_t(faces) * 3);
-    auto key = [](uint32_t a, uint32_t b) {
-        if (a > b) std::swap(a, b);
-        return (uint64_t(a) << 32) | b;
+    // direction. The first face with an edge owns it; each later face sharing it is linked to
+    // the owner, and the owner back while its slot for that edge is free. Edges are bucketed by
+    // their lower vertex (a counting sort, linear in the faces and cache-friendly), and each
+    // bucket ordered by upper vertex and then face, so equal edges sit together in face order.
+    const size_t corners = indices_.size();
+    std::vector<uint32_t> adjacency(corners, kNoAdjacentFace);
+    if (corners == 0) return adjacency;
+    auto ends = [this](size_t c) {
+        const uint32_t a = indices_[c], b = indices_[c - c % 3 + (c % 3 + 1) % 3];
+        return std::pair(std::min(a, b), std::max(a, b));
     };
-    for (uint32_t f = 0; f < faces; ++f) {
-        for (int e = 0; e < 3; ++e) {
-            const uint64_t k = key(indices_[f * 3 + e], indices_[f * 3 + (e + 1) % 3]);
-            auto [it, inserted] = edgeOwner.try_emplace(k, f);
-            if (inserted || it->second == f) continue;
-            const uint32_t other = it->second;
-            if (adjacency[f * 3 + e] != kNoAdjacentFace) continue;
-            adjacency[f * 3 + e] = other;
-            for (int oe = 0; oe < 3; ++oe) {
-                const uint64_t ok =
-                    key(indices_[other * 3 + oe], indices_[other * 3 + (oe + 1) % 3]);
-                if (ok == k && adjacency[other * 3 + oe] == kNoAdjacentFace) {
-                    adjacency[other * 3 + oe] = f;
-                    break;
+    const uint32_t top = *std::max_element(indices_.begin(), indices_.end());
+    std::vector<uint32_t> start(size_t(top) + 2, 0);
+    for (size_t c = 0; c < corners; ++c) ++start[ends(c).first + 1];
+    for (size_t v = 1; v < start.size(); ++v) start[v] += start[v - 1];
+    struct Edge {
+        uint32_t upper, corner;
+        bool operator<(const Edge& o) const {
+            return upper != o.upper ? upper < o.upper : corner < o.corner;
+        }
+    };
+    std::vector<Edge> edges(corners);
+    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    for (size_t c = 0; c < corners; ++c) {
+        const auto [lower, upper] = ends(c);
+        edges[fill[lower]++] = {upper, uint32_t(c)};
+    }
+    for (size_t v = 0; v + 1 < start.size(); ++v) {
+        Edge* first = edges.data() + start[v];
+        Edge* last = edges.data() + start[v + 1];
+        // Filled in face order already; only a vertex with many edges needs a full sort.
+        if (last - first > 16)
+            std::sort(first, last);
+        else
+            for (Edge* e = first + 1; e < last; ++e)
+                for (Edge* p = e; p > first && *p < p[-1]; --p) std::swap(*p, p[-1]);
+        for (const Edge* group = first; group < last;) {
+            const Edge* end = group + 1;
+            while (end < last && end->upper == group->upper) ++end;
+            const uint32_t owner = group->corner / 3;
+            for (const Edge* e = group + 1; e < end; ++e) {
+                const uint32_t f = e->corner / 3;
+                if (f == owner || adjacency[e->corner] != kNoAdjacentFace) continue;
+                adjacency[e->corner] = owner;
+                for (uint32_t oc = owner * 3; oc < owner * 3 + 3; ++oc) {
+                    if (ends(oc) == ends(e->corner) && adjacency[oc] == kNoAdjacentFace) {
+                        adjacency[oc] = f;
+                        break;
+                    }
                 }
             }
+            group = end;
         }
     }
     return adjacency;

@@ -103,37 +103,19 @@ HRESULT ID3DXAnimationSet::GetAnimationNameByIndex(UINT animation, const char** 
     return S_OK;
 }
 
-HRESULT ID3DXAnimationSet::GetAnimationIndexByName(const char* name, UINT* animation) const {
-    if (!name || !animation) return E_FAIL;
-    for (UINT i = 0; i < data_.animations.size(); ++i)
-        if (data_.animations[i].frameName == name) {
-            *animation = i;
-            return S_OK;
-        }
-    return E_FAIL;
-}
-
-HRESULT ID3DXAnimationSet::GetSRT(double periodicPosition, UINT animation, D3DXVECTOR3* scale,
-                                  D3DXQUATERNION* rotation, D3DXVECTOR3* translation) const {
-    if (animation >= data_.animations.size()) return E_FAIL;
-    const xfile::Animation& a = data_.animations[animation];
+void ID3DXAnimationSet::GetSRT(double periodicPosition, const xfile::Animation& a,
+                               D3DXVECTOR3& scale, D3DXQUATERNION& rotation,
+                               D3DXVECTOR3& translation) const {
     const double ticks = periodicPosition * ticksPerSecond_;
-    if (scale) {
-        float s[3] = {1, 1, 1};
-        if (auto k = Find(a.scales, ticks); k.a) Lerp(k, s);
-        *scale = {s[0], s[1], s[2]};
-    }
-    if (rotation) {
-        float q[4] = {1, 0, 0, 0};
-        if (auto k = Find(a.rotations, ticks); k.a) Slerp(k.a->value, k.b->value, k.f, q);
-        *rotation = FromFileQuaternion(q);
-    }
-    if (translation) {
-        float t[3] = {0, 0, 0};
-        if (auto k = Find(a.positions, ticks); k.a) Lerp(k, t);
-        *translation = {t[0], t[1], t[2]};
-    }
-    return S_OK;
+    float s[3] = {1, 1, 1};
+    if (auto k = Find(a.scales, ticks); k.a) Lerp(k, s);
+    scale = {s[0], s[1], s[2]};
+    float q[4] = {1, 0, 0, 0};
+    if (auto k = Find(a.rotations, ticks); k.a) Slerp(k.a->value, k.b->value, k.f, q);
+    rotation = FromFileQuaternion(q);
+    float t[3] = {0, 0, 0};
+    if (auto k = Find(a.positions, ticks); k.a) Lerp(k, t);
+    translation = {t[0], t[1], t[2]};
 }
 
 HRESULT ID3DXAnimationSet::GetTransform(double periodicPosition, UINT animation,
@@ -146,7 +128,7 @@ HRESULT ID3DXAnimationSet::GetTransform(double periodicPosition, UINT animation,
     }
     D3DXVECTOR3 s, t;
     D3DXQUATERNION q;
-    GetSRT(periodicPosition, animation, &s, &q, &t);
+    GetSRT(periodicPosition, a, s, q, t);
     // S x R x T: scale, then rotate, then move.
     D3DXMATRIX m = RotationMatrix(q);
     for (int c = 0; c < 3; ++c) {
@@ -184,16 +166,6 @@ HRESULT ID3DXAnimationController::GetAnimationSet(UINT index, AnimSetPtr* set) c
     return S_OK;
 }
 
-HRESULT ID3DXAnimationController::GetAnimationSetByName(const char* name, AnimSetPtr* set) const {
-    if (!name || !set) return E_FAIL;
-    for (const AnimSetPtr& s : sets_)
-        if (std::strcmp(s->GetName(), name) == 0) {
-            *set = s;
-            return S_OK;
-        }
-    return E_FAIL;
-}
-
 HRESULT ID3DXAnimationController::SetTrackAnimationSet(UINT track, const AnimSetPtr& set) {
     if (track >= kMaxTracks) return E_FAIL;
     if (!set) {
@@ -218,23 +190,10 @@ HRESULT ID3DXAnimationController::SetTrackPosition(UINT track, double position) 
     return S_OK;
 }
 
-HRESULT ID3DXAnimationController::SetTrackSpeed(UINT track, float speed) {
-    if (track >= kMaxTracks) return E_FAIL;
-    tracks_[track].speed = speed;
-    return S_OK;
-}
-
-HRESULT ID3DXAnimationController::GetTrackPosition(UINT track, double* position) const {
-    if (track >= kMaxTracks || !position) return E_FAIL;
-    *position = tracks_[track].position;
-    return S_OK;
-}
-
 HRESULT ID3DXAnimationController::AdvanceTime(double seconds, void*) {
-    time_ += seconds;
     for (Track& t : tracks_) {
         if (!t.enabled || t.set < 0) continue;
-        t.position += seconds * t.speed;
+        t.position += seconds;
         const ID3DXAnimationSet& set = *sets_[t.set];
         const double at = set.GetPeriodicPosition(t.position);
         const std::vector<D3DXMATRIX*>& out = outputs_[t.set];

@@ -22,19 +22,18 @@ class ID3DXAnimationSet {
     double GetPeriod() const { return period_; }
     // position (seconds) wrapped into [0, period): sets loop.
     double GetPeriodicPosition(double position) const;
-    double GetSourceTicksPerSecond() const { return ticksPerSecond_; }
     UINT GetNumAnimations() const { return UINT(data_.animations.size()); }
     // The name of the frame the animation drives.
     HRESULT GetAnimationNameByIndex(UINT animation, const char** name) const;
-    HRESULT GetAnimationIndexByName(const char* name, UINT* animation) const;
-    // Scale, rotation (as D3DXMatrixRotationQuaternion takes it) and translation at a periodic
-    // position. Missing key kinds give scale 1, no rotation, no translation.
-    HRESULT GetSRT(double periodicPosition, UINT animation, D3DXVECTOR3* scale,
-                   D3DXQUATERNION* rotation, D3DXVECTOR3* translation) const;
     // The frame transform: the matrix keys when the animation has them, else S x R x T.
     HRESULT GetTransform(double periodicPosition, UINT animation, D3DXMATRIX* out) const;
 
   private:
+    // Scale, rotation (as D3DXMatrixRotationQuaternion takes it) and translation at a periodic
+    // position. Missing key kinds give scale 1, no rotation, no translation.
+    void GetSRT(double periodicPosition, const xfile::Animation& a, D3DXVECTOR3& scale,
+                D3DXQUATERNION& rotation, D3DXVECTOR3& translation) const;
+
     xfile::AnimationSet data_;
     double ticksPerSecond_;
     double period_;
@@ -52,16 +51,11 @@ class ID3DXAnimationController {
 
     UINT GetNumAnimationSets() const { return UINT(sets_.size()); }
     HRESULT GetAnimationSet(UINT index, AnimSetPtr* set) const;
-    HRESULT GetAnimationSetByName(const char* name, AnimSetPtr* set) const;
-    UINT GetMaxNumTracks() const { return kMaxTracks; }
     // set must be one of this controller's sets.
     HRESULT SetTrackAnimationSet(UINT track, const AnimSetPtr& set);
     HRESULT SetTrackEnable(UINT track, bool enable);
     HRESULT SetTrackPosition(UINT track, double position);
-    HRESULT SetTrackSpeed(UINT track, float speed);
-    HRESULT GetTrackPosition(UINT track, double* position) const;
-    double GetTime() const { return time_; }
-    // Moves the clock and every enabled track by seconds (times the track speed), then writes
+    // Moves every enabled track by seconds, then writes
     // each enabled track's pose at its position into the bound frames; a later track overrides
     // an earlier one on the frames both drive. The callback handler is not used.
     HRESULT AdvanceTime(double seconds, void* callbackHandler);
@@ -71,11 +65,9 @@ class ID3DXAnimationController {
         int set = -1;
         bool enabled = false;
         double position = 0;
-        float speed = 1;
     };
     std::vector<AnimSetPtr> sets_;
     std::vector<std::vector<D3DXMATRIX*>> outputs_; // per set, per animation
     Track tracks_[kMaxTracks];
-    double time_ = 0;
 };
 using AnimControllerPtr = std::shared_ptr<ID3DXAnimationController>;

@@ -17,9 +17,15 @@ using xfile::Scene;
 // that a failure half-way can free the whole partial tree with D3DXFrameDestroy.
 class HierarchyBuilder {
   public:
-    HierarchyBuilder(const Scene& scene, IDirect3DDevice9* device,
-                     ID3DXAllocateHierarchy* allocator, std::string fileName)
-        : scene_(scene), device_(device), allocator_(allocator), fileName_(std::move(fileName)) {}
+    // The scene's meshes are moved into the loaded meshes at their last placement.
+    HierarchyBuilder(Scene& scene, IDirect3DDevice9* device, ID3DXAllocateHierarchy* allocator,
+                     std::string fileName)
+        : scene_(scene), device_(device), allocator_(allocator), fileName_(std::move(fileName)),
+          placements_(scene.meshes.size()) {
+        for (const xfile::Frame& f : scene.frames)
+            for (const xfile::FrameItem& item : f.items)
+                if (item.isMesh) ++placements_[item.index];
+    }
 
     bool Build(D3DXFRAME*& root) {
         root = nullptr;
@@ -52,7 +58,8 @@ class HierarchyBuilder {
         D3DXMESHCONTAINER** meshTail = &f->pMeshContainer;
         for (const xfile::FrameItem& item : frame.items) {
             if (item.isMesh) {
-                if (!AddMesh(scene_.meshes[item.index], meshTail)) return false;
+                if (!AddMesh(scene_.meshes[item.index], --placements_[item.index] == 0, meshTail))
+                    return false;
                 if (*meshTail) meshTail = &(*meshTail)->pNextMeshContainer;
             } else {
                 if (!AddFrame(item.index, childTail)) return false;
@@ -62,9 +69,12 @@ class HierarchyBuilder {
         return true;
     }
 
-    bool AddMesh(const MeshData& m, D3DXMESHCONTAINER** slot) {
-        auto mesh = std::make_shared<ID3DXMesh>(device_, m.declaration, m.vertices, m.indices,
-                                                m.attributes);
+    bool AddMesh(MeshData& m, bool last, D3DXMESHCONTAINER** slot) {
+        auto mesh = last
+                        ? std::make_shared<ID3DXMesh>(device_, m.declaration, std::move(m.vertices),
+                                                      std::move(m.indices), std::move(m.attributes))
+                        : std::make_shared<ID3DXMesh>(device_, m.declaration, m.vertices, m.indices,
+                                                      m.attributes);
         // Attribute sort only: faces move, vertices stay where the skin expects them.
         mesh->OptimizeInplace(D3DXMESHOPT_ATTRSORT, nullptr, nullptr, nullptr, nullptr);
         const std::vector<uint32_t> adjacency = mesh->GenerateAdjacency();
@@ -76,7 +86,7 @@ class HierarchyBuilder {
                                                 D3DXEFFECTINSTANCE{nullptr, 0, nullptr});
         SkinInfoPtr skin;
         if (!m.bones.empty())
-            skin = std::make_shared<ID3DXSkinInfo>(DWORD(m.vertices.size()), m.bones);
+            skin = std::make_shared<ID3DXSkinInfo>(mesh->GetNumVertices(), m.bones);
         const D3DXMESHDATA data{D3DXMESHTYPE_MESH, mesh};
         D3DXMESHCONTAINER* container = nullptr;
         const HRESULT hr = allocator_->CreateMeshContainer(
@@ -92,10 +102,11 @@ class HierarchyBuilder {
         return true;
     }
 
-    const Scene& scene_;
+    Scene& scene_;
     IDirect3DDevice9* device_;
     ID3DXAllocateHierarchy* allocator_;
     std::string fileName_;
+    std::vector<uint32_t> placements_; // placements of each mesh not yet built
 };
 
 // Name -> frame, first in D3DXFrameFind's order, so binding many animations stays linear.

@@ -37,25 +37,6 @@ const D3DXMATRIX* ID3DXSkinInfo::GetBoneOffsetMatrix(DWORD bone) const {
     return bone < offsets_.size() ? &offsets_[bone] : nullptr;
 }
 
-DWORD ID3DXSkinInfo::GetNumBoneInfluences(DWORD bone) const {
-    return bone < boneVertices_.size() ? DWORD(boneVertices_[bone].size()) : 0;
-}
-
-HRESULT ID3DXSkinInfo::GetBoneInfluence(DWORD bone, DWORD* vertices, float* weights) const {
-    if (bone >= boneVertices_.size() || !vertices || !weights) return E_FAIL;
-    std::copy(boneVertices_[bone].begin(), boneVertices_[bone].end(), vertices);
-    std::copy(boneWeights_[bone].begin(), boneWeights_[bone].end(), weights);
-    return S_OK;
-}
-
-HRESULT ID3DXSkinInfo::GetMaxVertexInfluences(DWORD* maxInfluences) const {
-    if (!maxInfluences) return E_FAIL;
-    DWORD most = 0;
-    for (DWORD v = 0; v < numVertices_; ++v) most = std::max(most, start_[v + 1] - start_[v]);
-    *maxInfluences = most;
-    return S_OK;
-}
-
 HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* boneTransforms,
                                          const D3DXMATRIX* boneInvTransposeTransforms,
                                          const MeshVertex* source, MeshVertex* destination) const {

@@ -23,10 +23,6 @@ class ID3DXSkinInfo {
     // Null when bone is out of range.
     const char* GetBoneName(DWORD bone) const;
     const D3DXMATRIX* GetBoneOffsetMatrix(DWORD bone) const;
-    DWORD GetNumBoneInfluences(DWORD bone) const;
-    // vertices and weights hold GetNumBoneInfluences(bone) entries each.
-    HRESULT GetBoneInfluence(DWORD bone, DWORD* vertices, float* weights) const;
-    HRESULT GetMaxVertexInfluences(DWORD* maxInfluences) const;
 
     // For each vertex with weights: position = sum of weight * (position as a point through
     // boneTransforms[bone]), normal likewise as a direction (through the inverse-transpose

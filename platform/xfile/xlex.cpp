@@ -40,8 +40,38 @@ constexpr auto kDelimiters = [] {
     return table;
 }();
 
-bool IsDelimiter(uint8_t c) {
-    return kDelimiters[c];
+// What a byte does to a word: 0 continues it, 1 ends it (a delimiter), 2 ends it when a second
+// '/' follows (a comment), 3 is a control byte no word may hold.
+constexpr auto kWordEnd = [] {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = kDelimiters[c] ? 1 : c == '/' ? 2 : (c < 0x20 || c == 0x7f) ? 3 : 0;
+    return table;
+}();
+
+// "-12.345678": the plain decimals that make up most of a text file, read without from_chars.
+// With at most 15 digits both the digits and the power of ten are exact in a double, so the
+// one division rounds exactly as from_chars does.
+bool PlainDecimal(std::string_view s, double& d) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = s[0] == '-';
+    uint64_t m = 0;
+    int digits = 0, fraction = -1;
+    for (size_t i = negative; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.' && fraction < 0) {
+            fraction = 0;
+            continue;
+        }
+        if (c < '0' || c > '9' || ++digits > 15) return false;
+        m = m * 10 + uint64_t(c - '0');
+        fraction += fraction >= 0;
+    }
+    if (digits == 0) return false;
+    d = double(m) / kPow10[fraction < 0 ? 0 : fraction];
+    if (negative) d = -d;
+    return true;
 }
 
 // A text number: a non-negative integer that fits 32 bits stays exact (DWORD members, which
@@ -61,8 +91,10 @@ bool ParseNumber(std::string_view s, Value& v) {
         }
     }
     double d = 0;
-    auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    if (!PlainDecimal(s, d)) {
+        auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+        if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
+    }
     v.kind = Value::Float;
     return ToFiniteFloat(d, v.f);
 }
@@ -165,14 +197,15 @@ bool Lexer::NextText(Token& t, std::string& error) {
         break;
     }
     const size_t start = pos_;
-    while (pos_ < n && !IsDelimiter(d[pos_]) &&
-           !(d[pos_] == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
-        if (d[pos_] < 0x20 || d[pos_] == 0x7f) {
+    for (; pos_ < n; ++pos_) { // one table look-up per byte of a word
+        const uint8_t k = kWordEnd[d[pos_]];
+        if (k == 0) continue;
+        if (k == 1 || (k == 2 && pos_ + 1 < n && d[pos_ + 1] == '/')) break;
+        if (k == 3) {
             char msg[48];
             std::snprintf(msg, sizeof msg, "unexpected byte 0x%02x", d[pos_]);
             return Fail(line_, msg, error);
         }
-        ++pos_;
     }
     t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
     const char first = t.text[0];

@@ -4,6 +4,8 @@
 
 #include "platform/xfile/xlex.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace xfile {
@@ -161,8 +163,15 @@ class Parser {
         return true;
     }
 
+    // Room for count more values, growing geometrically: a file may split a member into many
+    // short lists, and an exact reserve per list would copy the values again for each.
+    static void Reserve(DataObject& o, uint32_t count) {
+        const size_t need = o.values.size() + count;
+        if (need > o.values.capacity()) o.values.reserve(std::max(need, 2 * o.values.capacity()));
+    }
+
     static void AppendInts(DataObject& o, const Token& t) {
-        o.values.reserve(o.values.size() + t.count);
+        Reserve(o, t.count);
         for (uint32_t i = 0; i < t.count; ++i) {
             Value v{};
             v.kind = Value::UInt;
@@ -172,7 +181,7 @@ class Parser {
     }
 
     bool AppendFloats(DataObject& o, const Token& t) {
-        o.values.reserve(o.values.size() + t.count);
+        Reserve(o, t.count);
         const bool wide = doc_.floatBytes == 8;
         for (uint32_t i = 0; i < t.count; ++i) {
             Value v{};

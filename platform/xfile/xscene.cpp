@@ -1,13 +1,14 @@
 // Frames, animation sets and the top level of a .x file; meshes are in xmesh.cpp.
 #include "platform/xfile/xscene.h"
 
+#include "platform/file_read.h"
+
 #include "platform/xfile/xd3dx.h"
 #include "platform/xfile/xread.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <set>
 
 namespace xfile {
@@ -253,6 +254,7 @@ bool BuildContext::Fail(const DataObject& o, const std::string& reason) {
 }
 
 std::string BuildContext::Describe(const DataObject& o) {
+    if (o.isReference) return "reference '" + o.name + "'";
     return o.name.empty() ? o.type : o.type + " '" + o.name + "'";
 }
 
@@ -334,30 +336,10 @@ bool ReadScene(std::span<const uint8_t> file, Scene& scene, std::string& error) 
 
 bool LoadSceneFile(const char* fileName, Scene& scene) {
     const std::string name = fileName ? fileName : "(null)";
-    std::ifstream in(name, std::ios::binary);
-    if (!fileName || !in) {
-        ReportError(name + ": cannot open the file");
-        return false;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0) {
-        ReportError(name + ": cannot read the file");
-        return false;
-    }
-    if (uint64_t(size) > kMaxFileBytes) {
-        ReportError(name + ": larger than the " + std::to_string(kMaxFileBytes >> 20) +
-                    " MiB accepted");
-        return false;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        ReportError(name + ": cannot read the file");
-        return false;
-    }
+    std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadScene(bytes, scene, error)) {
+    if (!ReadRegularFile(fileName, kMaxFileBytes, bytes, error) ||
+        !ReadScene(bytes, scene, error)) {
         ReportError(name + ": " + error);
         return false;
     }

@@ -1,6 +1,8 @@
 // A hierarchy allocator for tests, the fuzzer and benchmarks of the .x loaders: it copies what
-// the loader hands over (name, materials with their texture names, adjacency), as the
-// viewer's own allocator does, and frees its records with the heap.
+// the loader hands over (name, materials with their texture names, adjacency), as the viewer's
+// own allocator does, and frees its records with the heap. It records its create calls
+// ("F name" / "M name", null names as "<null>"), counts the records alive, and can be told to
+// fail its n-th create call.
 #pragma once
 
 #include "platform/xfile/d3dx_hierarchy.h"
@@ -22,7 +24,12 @@ struct CopyingContainer : D3DXMESHCONTAINER {
 
 class CopyingAllocator : public ID3DXAllocateHierarchy {
   public:
+    std::vector<std::string> calls;
+    int failAt = 0; // 1-based; 0: none
+    int live = 0;
+
     HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
+        if (!Record("F ", name)) return E_FAIL;
         auto f = std::make_unique<CopyingFrame>();
         f->name = name ? name : "";
         f->Name = name ? f->name.data() : nullptr;
@@ -34,6 +41,7 @@ class CopyingAllocator : public ID3DXAllocateHierarchy {
                                 const D3DXMATERIAL* materials, const D3DXEFFECTINSTANCE*,
                                 DWORD numMaterials, const DWORD* adjacency, const SkinInfoPtr& skin,
                                 D3DXMESHCONTAINER** out) override {
+        if (!Record("M ", name)) return E_FAIL;
         auto c = std::make_unique<CopyingContainer>();
         c->name = name ? name : "";
         c->Name = name ? c->name.data() : nullptr;
@@ -52,11 +60,21 @@ class CopyingAllocator : public ID3DXAllocateHierarchy {
         return S_OK;
     }
     HRESULT DestroyFrame(D3DXFRAME* f) override {
+        live -= f != nullptr;
         std::unique_ptr<CopyingFrame> owned(static_cast<CopyingFrame*>(f));
         return S_OK;
     }
     HRESULT DestroyMeshContainer(D3DXMESHCONTAINER* c) override {
+        live -= c != nullptr;
         std::unique_ptr<CopyingContainer> owned(static_cast<CopyingContainer*>(c));
         return S_OK;
+    }
+
+  private:
+    bool Record(const char* kind, const char* name) {
+        calls.push_back(kind + std::string(name ? name : "<null>"));
+        const bool ok = int(calls.size()) != failAt;
+        live += ok;
+        return ok;
     }
 };
