@@ -117,8 +117,9 @@ HRESULT IDirect3D9::CreateDevice(UINT, D3DDEVTYPE, HWND focusWindow, DWORD,
         std::fprintf(stderr, "CreateDevice: back buffer %ux%u is not possible\n", width, height);
         return E_FAIL;
     }
+    const bool sync = params->PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
     auto created = GlDevice::Create(window, static_cast<int>(width), static_cast<int>(height),
-                                    samples, limits_);
+                                    samples, sync, limits_);
     if (!created) return E_FAIL;
     *device = std::move(created);
     return S_OK;
@@ -152,7 +153,7 @@ GlDevice::GlDevice(std::shared_ptr<GlContext> context, int width, int height)
 }
 
 std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, int samples,
-                                           const GlLimits& limits) {
+                                           bool syncToRetrace, const GlLimits& limits) {
     SDL_Window* sdlWindow = SdlWindowOf(window);
     if (!sdlWindow) {
         std::fprintf(stderr, "CreateDevice: no window\n");
@@ -165,11 +166,16 @@ std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, i
         std::fprintf(stderr, "CreateDevice: no OpenGL 3.3 core context: %s\n", SDL_GetError());
         return nullptr;
     }
+    // One retrace per present where the driver can wait for it. Surfaces that have no retrace
+    // (Xvfb, SDL's off-screen driver) refuse or ignore the wait; they present at once, as a
+    // display without a retrace can only do, so a refusal is not worth a word.
+    if (!syncToRetrace || SDL_GL_SetSwapInterval(1) != 0) SDL_GL_SetSwapInterval(0);
     auto glContext = std::make_shared<GlContext>();
     glContext->context = context;
     glContext->window = window;
     auto device = std::make_shared<GlDevice>(std::move(glContext), width, height);
-    if (!device->CreateBackBuffer(samples)) return nullptr; // the destructor frees the context
+    // On failure the destructor frees the context.
+    if (!device->CreateBackBuffer(samples) || !device->CreatePresentProgram()) return nullptr;
     return device;
 }
 
@@ -178,11 +184,13 @@ GlDevice::~GlDevice() {
     if (context_->MakeCurrent()) {
         // Resources still alive elsewhere must not touch this context from now on.
         glDeleteProgram(fixedProgram_.id);
+        glDeleteProgram(presentProgram_);
         glDeleteVertexArrays(1, &emptyVao_);
         glDeleteFramebuffers(1, &backFbo_);
         glDeleteFramebuffers(1, &frontFbo_);
-        GLuint renderbuffers[] = {backColor_, backDepth_, frontColor_};
-        glDeleteRenderbuffers(3, renderbuffers);
+        glDeleteTextures(1, &frontTexture_);
+        GLuint renderbuffers[] = {backColor_, backDepth_};
+        glDeleteRenderbuffers(2, renderbuffers);
     }
     context_.reset();
     if (SDL_GL_GetCurrentContext() == context) SDL_GL_MakeCurrent(nullptr, nullptr);
@@ -209,11 +217,16 @@ bool GlDevice::CreateBackBuffer(int samples) {
     bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 
     glGenFramebuffers(1, &frontFbo_);
-    glGenRenderbuffers(1, &frontColor_);
-    glBindRenderbuffer(GL_RENDERBUFFER, frontColor_);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width_, height_);
+    glGenTextures(1, &frontTexture_);
+    glBindTexture(GL_TEXTURE_2D, frontTexture_);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, frontColor_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, frontTexture_, 0);
     complete = complete && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (!complete || glGetError() != GL_NO_ERROR) {
         std::fprintf(stderr, "CreateDevice: back buffer %dx%d (%d samples) is incomplete\n", width_,
@@ -281,33 +294,96 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, void*, void*) {
     if (!MakeCurrent()) return E_FAIL;
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable.
+    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable
+    // while the back buffer keeps its own contents for the next frame.
     glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
                       GL_NEAREST);
     presented_ = true;
-
-    // Scale into the window with the aspect kept; the bars stay black.
     SDL_Window* window = SdlWindowOf(context_->window);
-    int windowWidth = 0, windowHeight = 0;
-    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glViewport(0, 0, windowWidth, windowHeight);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (windowWidth > 0 && windowHeight > 0) {
-        double scale = std::min(static_cast<double>(windowWidth) / width_,
-                                static_cast<double>(windowHeight) / height_);
-        int w = static_cast<int>(width_ * scale + 0.5), h = static_cast<int>(height_ * scale + 0.5);
-        int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
-        glBlitFramebuffer(0, 0, width_, height_, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT,
-                          w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
-    }
+    DrawIntoWindow(window);
     SDL_GL_SwapWindow(window);
     BindBackBuffer();
     return S_OK;
+}
+
+// Shows the front copy in the window's drawable at its real size, the aspect kept, the bars
+// black: a plain copy when the sizes match, otherwise one scaling pass over the picture's
+// rectangle.
+void GlDevice::DrawIntoWindow(SDL_Window* window) {
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    if (windowWidth <= 0 || windowHeight <= 0) return;
+    if (windowWidth == width_ && windowHeight == height_) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
+        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                          GL_NEAREST);
+        return;
+    }
+    const double scale = std::min(static_cast<double>(windowWidth) / width_,
+                                  static_cast<double>(windowHeight) / height_);
+    const int w = std::max(1, static_cast<int>(width_ * scale + 0.5));
+    const int h = std::max(1, static_cast<int>(height_ * scale + 0.5));
+    const int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
+    glViewport(0, 0, windowWidth, windowHeight);
+    if (w < windowWidth || h < windowHeight) {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glUseProgram(presentProgram_);
+    // The rectangle in clip coordinates: left, bottom, right, top.
+    glUniform4f(presentRectAt_, 2.0f * x / windowWidth - 1, 2.0f * y / windowHeight - 1,
+                2.0f * (x + w) / windowWidth - 1, 2.0f * (y + h) / windowHeight - 1);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, frontTexture_);
+    // Same size (a window exactly as large in one direction): texel for pixel.
+    const GLint filter = w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR;
+    if (filter != frontFilter_) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        frontFilter_ = filter;
+    }
+    glBindVertexArray(emptyVao_);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+}
+
+bool GlDevice::CreatePresentProgram() {
+    // A rectangle from four vertex ids, and a plain texture read with interpolated coordinates:
+    // the simplest shape of a textured draw, which software rasterisers run on a fast path.
+    static constexpr char kVertex[] =
+        "#version 330 core\n"
+        "uniform vec4 duo_Rect;\n"
+        "out vec2 duo_Uv;\n"
+        "void main() {\n"
+        "    duo_Uv = vec2(gl_VertexID & 1, gl_VertexID >> 1);\n"
+        "    gl_Position = vec4(mix(duo_Rect.xy, duo_Rect.zw, duo_Uv), 0.0, 1.0);\n"
+        "}\n";
+    static constexpr char kFragment[] = "#version 330 core\n"
+                                        "uniform sampler2D duo_Frame;\n"
+                                        "in vec2 duo_Uv;\n"
+                                        "out vec4 duo_Color;\n"
+                                        "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n";
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, kVertex, &log);
+    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, kFragment, &log) : 0;
+    presentProgram_ = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!presentProgram_) {
+        std::fprintf(stderr, "CreateDevice: present shader: %s\n", log.c_str());
+        return false;
+    }
+    presentRectAt_ = glGetUniformLocation(presentProgram_, "duo_Rect");
+    glUseProgram(presentProgram_);
+    glUniform1i(glGetUniformLocation(presentProgram_, "duo_Frame"), 0);
+    glUseProgram(0);
+    return true;
 }
 
 bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {
