@@ -175,7 +175,7 @@ std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, i
     glContext->window = window;
     auto device = std::make_shared<GlDevice>(std::move(glContext), width, height);
     // On failure the destructor frees the context.
-    if (!device->CreateBackBuffer(samples) || !device->CreatePresentProgram()) return nullptr;
+    if (!device->CreateBackBuffer(samples) || !device->CreatePresentPrograms()) return nullptr;
     return device;
 }
 
@@ -185,10 +185,12 @@ GlDevice::~GlDevice() {
         // Resources still alive elsewhere must not touch this context from now on.
         glDeleteProgram(fixedProgram_.id);
         glDeleteProgram(presentProgram_);
+        glDeleteProgram(resolveProgram_);
         glDeleteVertexArrays(1, &emptyVao_);
         glDeleteFramebuffers(1, &backFbo_);
         glDeleteFramebuffers(1, &frontFbo_);
-        glDeleteTextures(1, &frontTexture_);
+        GLuint textures[] = {backSamples_, frontTexture_};
+        glDeleteTextures(2, textures);
         GLuint renderbuffers[] = {backColor_, backDepth_};
         glDeleteRenderbuffers(2, renderbuffers);
     }
@@ -207,12 +209,24 @@ bool GlDevice::CreateBackBuffer(int samples) {
             glRenderbufferStorage(GL_RENDERBUFFER, format, width_, height_);
     };
     glGenFramebuffers(1, &backFbo_);
-    glGenRenderbuffers(1, &backColor_);
     glGenRenderbuffers(1, &backDepth_);
-    storage(backColor_, GL_RGBA8);
     storage(backDepth_, GL_DEPTH_COMPONENT16);
     glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, backColor_);
+    if (samples_ > 0) {
+        // A multisampled texture: Present's resolve pass reads its samples.
+        glGenTextures(1, &backSamples_);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
+        glTexImage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, samples_, GL_RGBA8, width_, height_,
+                                GL_TRUE);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D_MULTISAMPLE,
+                               backSamples_, 0);
+    } else {
+        glGenRenderbuffers(1, &backColor_);
+        storage(backColor_, GL_RGBA8);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                  backColor_);
+    }
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, backDepth_);
     bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 
@@ -293,13 +307,29 @@ HRESULT GlDevice::EndScene() {
 HRESULT GlDevice::Present(const RECT*, const RECT*, void*, void*) {
     if (!MakeCurrent()) return E_FAIL;
     glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     // Resolve (or copy) the back buffer into the front copy: what was presented stays readable
-    // while the back buffer keeps its own contents for the next frame.
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
-                      GL_NEAREST);
+    // while the back buffer keeps its own contents for the next frame. The resolve is a pass of
+    // our own (the mean of each pixel's samples): the driver's blit would compile its own
+    // shaders on the first present, a cost at every start.
+    if (samples_ > 0) {
+        glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
+        glViewport(0, 0, width_, height_);
+        glUseProgram(resolveProgram_);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
+        glBindVertexArray(emptyVao_);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
+    } else {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
+        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                          GL_NEAREST);
+    }
     presented_ = true;
     SDL_Window* window = SdlWindowOf(context_->window);
     DrawIntoWindow(window);
@@ -332,9 +362,6 @@ void GlDevice::DrawIntoWindow(SDL_Window* window) {
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_BLEND);
-    glDisable(GL_CULL_FACE);
     glUseProgram(presentProgram_);
     // The rectangle in clip coordinates: left, bottom, right, top.
     glUniform4f(presentRectAt_, 2.0f * x / windowWidth - 1, 2.0f * y / windowHeight - 1,
@@ -353,36 +380,60 @@ void GlDevice::DrawIntoWindow(SDL_Window* window) {
     glBindVertexArray(0);
 }
 
-bool GlDevice::CreatePresentProgram() {
-    // A rectangle from four vertex ids, and a plain texture read with interpolated coordinates:
-    // the simplest shape of a textured draw, which software rasterisers run on a fast path.
+namespace {
+
+GLuint BuildProgram(const char* vertex, const std::string& fragment) {
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, vertex, &log);
+    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, fragment, &log) : 0;
+    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!program) std::fprintf(stderr, "CreateDevice: present shader: %s\n", log.c_str());
+    return program;
+}
+
+} // namespace
+
+bool GlDevice::CreatePresentPrograms() {
+    // A rectangle from four vertex ids (the whole target unless duo_Rect says otherwise), and a
+    // plain texture read with interpolated coordinates: the simplest shape of a textured draw,
+    // which software rasterisers run on a fast path.
     static constexpr char kVertex[] =
         "#version 330 core\n"
-        "uniform vec4 duo_Rect;\n"
+        "uniform vec4 duo_Rect = vec4(-1.0, -1.0, 1.0, 1.0);\n"
         "out vec2 duo_Uv;\n"
         "void main() {\n"
         "    duo_Uv = vec2(gl_VertexID & 1, gl_VertexID >> 1);\n"
         "    gl_Position = vec4(mix(duo_Rect.xy, duo_Rect.zw, duo_Uv), 0.0, 1.0);\n"
         "}\n";
-    static constexpr char kFragment[] = "#version 330 core\n"
-                                        "uniform sampler2D duo_Frame;\n"
-                                        "in vec2 duo_Uv;\n"
-                                        "out vec4 duo_Color;\n"
-                                        "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n";
-    std::string log;
-    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, kVertex, &log);
-    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, kFragment, &log) : 0;
-    presentProgram_ = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    if (!presentProgram_) {
-        std::fprintf(stderr, "CreateDevice: present shader: %s\n", log.c_str());
-        return false;
-    }
+    presentProgram_ =
+        BuildProgram(kVertex, "#version 330 core\n"
+                              "uniform sampler2D duo_Frame;\n"
+                              "in vec2 duo_Uv;\n"
+                              "out vec4 duo_Color;\n"
+                              "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n");
+    if (!presentProgram_) return false;
     presentRectAt_ = glGetUniformLocation(presentProgram_, "duo_Rect");
-    glUseProgram(presentProgram_);
-    glUniform1i(glGetUniformLocation(presentProgram_, "duo_Frame"), 0);
-    glUseProgram(0);
+    if (samples_ > 0) {
+        // The mean of the pixel's samples, as a multisample resolve gives it.
+        resolveProgram_ =
+            BuildProgram(kVertex, "#version 330 core\n"
+                                  "uniform sampler2DMS duo_Samples;\n"
+                                  "out vec4 duo_Color;\n"
+                                  "void main() {\n"
+                                  "    ivec2 p = ivec2(gl_FragCoord.xy);\n"
+                                  "    vec4 sum = vec4(0.0);\n"
+                                  "    for (int i = 0; i < " +
+                                      std::to_string(samples_) +
+                                      "; ++i)\n"
+                                      "        sum += texelFetch(duo_Samples, p, i);\n"
+                                      "    duo_Color = sum / " +
+                                      std::to_string(samples_) +
+                                      ".0;\n"
+                                      "}\n");
+        if (!resolveProgram_) return false;
+    }
     return true;
 }
 

@@ -114,7 +114,7 @@ class GlDevice final : public IDirect3DDevice9 {
 
   private:
     bool CreateBackBuffer(int samples);
-    bool CreatePresentProgram();
+    bool CreatePresentPrograms();
     void DrawIntoWindow(SDL_Window* window);
     void ApplyRenderStates();
     void SetReservedUniforms(const GlProgram& program);
@@ -128,10 +128,12 @@ class GlDevice final : public IDirect3DDevice9 {
     // Back buffer (possibly multisampled) and the single-sample copy of the last presented
     // frame (a texture: the window pass reads it; ReadBackBuffer reads it too).
     GLuint backFbo_ = 0, backColor_ = 0, backDepth_ = 0;
+    GLuint backSamples_ = 0; // the colour when multisampled: a texture the resolve pass reads
     GLuint frontFbo_ = 0, frontTexture_ = 0;
     bool presented_ = false;
-    // The window pass: draws the front copy scaled over the letterbox rectangle.
-    GLuint presentProgram_ = 0;
+    // The resolve pass (multisampled back buffer into the front copy) and the window pass (the
+    // front copy scaled over the letterbox rectangle).
+    GLuint resolveProgram_ = 0, presentProgram_ = 0;
     GLint presentRectAt_ = -1;
     GLint frontFilter_ = 0; // the front texture's current filter
 
