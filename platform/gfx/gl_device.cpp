@@ -70,10 +70,12 @@ std::shared_ptr<IDirect3D9> Direct3DCreate9(UINT sdkVersion) {
     limits.maxViewportWidth = viewport[0];
     limits.maxViewportHeight = viewport[1];
     SDL_GL_MakeCurrent(nullptr, nullptr);
-    SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(probe);
     if (previousContext) SDL_GL_MakeCurrent(previousWindow, previousContext);
-    return std::make_shared<IDirect3D9>(limits);
+    // Windows made for OpenGL share one pixel format, so the context serves the device's
+    // window as well as it served the probe's.
+    IDirect3D9::SpareContext spare(context, [](void* c) { SDL_GL_DeleteContext(c); });
+    return std::make_shared<IDirect3D9>(limits, std::move(spare));
 }
 
 HRESULT IDirect3D9::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) {
@@ -119,7 +121,7 @@ HRESULT IDirect3D9::CreateDevice(UINT, D3DDEVTYPE, HWND focusWindow, DWORD,
     }
     const bool sync = params->PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
     auto created = GlDevice::Create(window, static_cast<int>(width), static_cast<int>(height),
-                                    samples, sync, limits_);
+                                    samples, sync, limits_, std::move(spareContext_));
     if (!created) return E_FAIL;
     *device = std::move(created);
     return S_OK;
@@ -153,15 +155,20 @@ GlDevice::GlDevice(std::shared_ptr<GlContext> context, int width, int height)
 }
 
 std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, int samples,
-                                           bool syncToRetrace, const GlLimits& limits) {
+                                           bool syncToRetrace, const GlLimits& limits,
+                                           IDirect3D9::SpareContext spareContext) {
     SDL_Window* sdlWindow = SdlWindowOf(window);
     if (!sdlWindow) {
         std::fprintf(stderr, "CreateDevice: no window\n");
         return nullptr;
     }
     if (samples > limits.maxSamples) samples = 0;
+    // The probe's context when it can be made current on this window, else a new one.
+    SDL_GLContext context = nullptr;
+    if (spareContext && SDL_GL_MakeCurrent(sdlWindow, spareContext.get()) == 0)
+        context = spareContext.release();
     SetContextAttributes();
-    SDL_GLContext context = SDL_GL_CreateContext(sdlWindow);
+    if (!context) context = SDL_GL_CreateContext(sdlWindow);
     if (!context) {
         std::fprintf(stderr, "CreateDevice: no OpenGL 3.3 core context: %s\n", SDL_GetError());
         return nullptr;

@@ -67,8 +67,10 @@ class GlDevice final : public IDirect3DDevice9 {
     // Creates the context on the window and a back buffer of width x height (4 samples when
     // samples is 4). Presents wait for a vertical retrace when syncToRetrace is set and the
     // driver offers it. Null, with the reason on stderr, when any step fails.
+    // spareContext, when given and usable on the window, becomes the device's context.
     static std::shared_ptr<GlDevice> Create(HWND window, int width, int height, int samples,
-                                            bool syncToRetrace, const GlLimits& limits);
+                                            bool syncToRetrace, const GlLimits& limits,
+                                            IDirect3D9::SpareContext spareContext);
     // Use Create: the device is not usable before its back buffer exists.
     GlDevice(std::shared_ptr<GlContext> context, int width, int height);
     ~GlDevice() override;
