@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kWarmFrames = 20, kTimedFrames = 80, kRounds = 7;
+constexpr int kWarmFrames = 10, kTimedFrames = 40, kRounds = 9;
 
 // Child: the median time of one drawn, presented and finished frame, printed on stdout.
 int MeasureFrames(bool fullScreen) {

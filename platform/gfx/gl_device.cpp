@@ -403,9 +403,8 @@ GLuint BuildProgram(const char* vertex, const std::string& fragment) {
 } // namespace
 
 bool GlDevice::CreatePresentPrograms() {
-    // A rectangle from four vertex ids (the whole target unless duo_Rect says otherwise), and a
-    // plain texture read with interpolated coordinates: the simplest shape of a textured draw,
-    // which software rasterisers run on a fast path.
+    // A rectangle from four vertex ids (the whole target unless duo_Rect says otherwise) with
+    // texture coordinates from 0 to 1 across it. The samplers read texture unit 0.
     static constexpr char kVertex[] =
         "#version 330 core\n"
         "uniform vec4 duo_Rect = vec4(-1.0, -1.0, 1.0, 1.0);\n"
@@ -424,21 +423,17 @@ bool GlDevice::CreatePresentPrograms() {
     presentRectAt_ = glGetUniformLocation(presentProgram_, "duo_Rect");
     if (samples_ > 0) {
         // The mean of the pixel's samples, as a multisample resolve gives it.
-        resolveProgram_ =
-            BuildProgram(kVertex, "#version 330 core\n"
-                                  "uniform sampler2DMS duo_Samples;\n"
-                                  "out vec4 duo_Color;\n"
-                                  "void main() {\n"
-                                  "    ivec2 p = ivec2(gl_FragCoord.xy);\n"
-                                  "    vec4 sum = vec4(0.0);\n"
-                                  "    for (int i = 0; i < " +
-                                      std::to_string(samples_) +
-                                      "; ++i)\n"
-                                      "        sum += texelFetch(duo_Samples, p, i);\n"
-                                      "    duo_Color = sum / " +
-                                      std::to_string(samples_) +
-                                      ".0;\n"
-                                      "}\n");
+        static constexpr char kResolve[] = "uniform sampler2DMS duo_Samples;\n"
+                                           "out vec4 duo_Color;\n"
+                                           "void main() {\n"
+                                           "    ivec2 p = ivec2(gl_FragCoord.xy);\n"
+                                           "    vec4 sum = vec4(0.0);\n"
+                                           "    for (int i = 0; i < DUO_SAMPLES; ++i)\n"
+                                           "        sum += texelFetch(duo_Samples, p, i);\n"
+                                           "    duo_Color = sum / float(DUO_SAMPLES);\n"
+                                           "}\n";
+        resolveProgram_ = BuildProgram(kVertex, "#version 330 core\n#define DUO_SAMPLES " +
+                                                    std::to_string(samples_) + "\n" + kResolve);
         if (!resolveProgram_) return false;
     }
     return true;
