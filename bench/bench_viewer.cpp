@@ -1,7 +1,7 @@
 // The whole viewer: time from start to the first presented frame (the process is started with
 // DUOSCOPE_FRAMES=2: the placing frame and the first running frame), the frame rate of the
-// running loop off-screen at 640x480 (the full-screen device, as shipped), and the cost of posing a
-// model at an unchanged time.
+// running loop off-screen at 640x480 (the full-screen device, as shipped), and the cost of
+// posing a model at an unchanged time.
 #include "core/settings.h"
 #include "app/shell.h"
 #include "models/model.h"
