@@ -92,8 +92,10 @@ void LoadResources() {
     D3DXCreateFontA(g_pDevice.get(), 18, 0, 0, 0, false, 0, 0, 0, 0, "Times New Roman", &g_pFont);
     D3DXCreateFontA(g_pDevice.get(), 18, 0, 0, 0, false, 0, 0, 0, 0, "Times New Roman Bold",
                     &g_pFontBold);
+    TraceStartup("fonts");
     D3DXCreateEffectFromFileA(g_pDevice.get(), "Duoscope.fx", nullptr, nullptr, 0, nullptr,
                               &g_pEffect, nullptr);
+    TraceStartup("effect");
     CheckEffectTechniques();
 
     g_pDevice->SetRenderState(D3DRS_NORMALIZENORMALS, TRUE);
@@ -106,6 +108,7 @@ void LoadResources() {
     PlaceObject(g_nCharacters[0], 1, 0, 0, 0, 1, 1, 1, 0, 0, 0);
     LoadModel(2, "fatman.x", true);
     PlaceObject(g_nCharacters[1], 2, 0, 0, 0, 1, 1, 1, 0, 0, 0);
+    TraceStartup("models");
 }
 
 void Shutdown() {

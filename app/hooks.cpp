@@ -4,12 +4,15 @@
 
 #include "platform/gfx/png_writer.h"
 
+#include <chrono>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
 
 AutomationHooks g_Hooks;
+static std::chrono::steady_clock::time_point s_processEntry;
 
 static bool ParseWhole(const char* text, int64_t min, int64_t max, int64_t* out) {
     const std::string_view s(text);
@@ -19,6 +22,7 @@ static bool ParseWhole(const char* text, int64_t min, int64_t max, int64_t* out)
 
 bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
     hooks = AutomationHooks{};
+    s_processEntry = std::chrono::steady_clock::now();
     if (const char* frames = std::getenv("DUOSCOPE_FRAMES")) {
         if (!ParseWhole(frames, 1, INT64_MAX, &hooks.frames)) {
             *error =
@@ -71,7 +75,21 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
         }
         hooks.serverPort = int(value);
     }
+    if (const char* trace = std::getenv("DUOSCOPE_STARTUP_TRACE")) {
+        if (std::string_view(trace) != "0" && std::string_view(trace) != "1") {
+            *error = std::string("DUOSCOPE_STARTUP_TRACE must be 0 or 1, not '") + trace + "'";
+            return false;
+        }
+        hooks.traceStartup = *trace == '1';
+    }
     return true;
+}
+
+void TraceStartup(const char* phase) {
+    if (!g_Hooks.traceStartup) return;
+    const std::chrono::duration<double, std::milli> t =
+        std::chrono::steady_clock::now() - s_processEntry;
+    std::fprintf(stderr, "duoscope: startup %s %.1f ms\n", phase, t.count());
 }
 
 bool WriteScreenshot(const char* fileName) {

@@ -43,9 +43,13 @@ struct AutomationHooks {
     unsigned seed = 0;
     uint32_t fixedStep = 0; // DUOSCOPE_FIXED_STEP: milliseconds per main-loop turn, 0 = wall clock
     int serverPort = 0;     // DUOSCOPE_SERVER_PORT: replaces the server port 9009, 0 = unset
+    bool traceStartup = false; // DUOSCOPE_STARTUP_TRACE=1: start-up phase times on stderr
 };
 extern AutomationHooks g_Hooks;
 // Returns false with a message for a malformed value.
 bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error);
+// With DUOSCOPE_STARTUP_TRACE=1, writes "duoscope: startup PHASE T ms" to stderr, T counted
+// from the reading of the hooks at process entry; nothing otherwise.
+void TraceStartup(const char* phase);
 // Writes the device's last presented frame as PNG; false when it cannot.
 bool WriteScreenshot(const char* fileName);

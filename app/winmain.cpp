@@ -23,7 +23,8 @@ static void RunMainLoop() {
         PollJoystick();
         UpdateFrame();
         CountFrame(counter, GetTickCount());
-        if (++turns == g_Hooks.frames) PostQuitMessage(0);
+        if (++turns <= 2) TraceStartup(turns == 1 ? "frame-1" : "frame-2");
+        if (turns == g_Hooks.frames) PostQuitMessage(0);
     }
 }
 
@@ -52,11 +53,14 @@ int WinMain(HINSTANCE, HINSTANCE, char* commandLine, int) {
                                  wc.hInstance, nullptr);
     }
 
+    TraceStartup("window");
     CreateDevice3D();
+    TraceStartup("device");
     if (g_bNetwork) connectToServer();
     ShowWindow(g_hWnd, SW_SHOWDEFAULT);
     UpdateWindow(g_hWnd);
     SetupJoystick(g_hWnd);
+    TraceStartup("shown");
     LoadResources();
 
     RunMainLoop();
@@ -64,5 +68,6 @@ int WinMain(HINSTANCE, HINSTANCE, char* commandLine, int) {
     if (!g_Hooks.screenshot.empty() && !WriteScreenshot(g_Hooks.screenshot.c_str()))
         std::fprintf(stderr, "duoscope: cannot write screenshot %s\n", g_Hooks.screenshot.c_str());
     Shutdown();
+    TraceStartup("shutdown");
     return 0;
 }

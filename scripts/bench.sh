@@ -2,7 +2,8 @@
 # Builds the benchmarks in Release and runs every one of them to the end, even when one fails;
 # the exit status says whether all of them succeeded. The device-against-bare-GL comparison
 # runs its cases interleaved and repeated, since llvmpipe's timings drift between runs and
-# processes: only cases measured side by side compare.
+# processes: only cases measured side by side compare. The start-up and full-screen
+# comparisons alternate whole processes, round after round, for the same reason.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,6 +23,8 @@ run ../build-bench/bench/bench_viewer
 run ../build-bench/bench/bench_xfile
 run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+run ../build-bench/bench/bench_startup
+run ../build-bench/bench/bench_present
 # The relay with 100 and 1000 clients sending positions (at 25/s, and 1000 at 0.25/s).
 run ../build-bench/bench/bench_relay 5
 # Position latency viewer to viewer through the relay, and the idle networked viewer's memory.

@@ -20,7 +20,8 @@ constexpr DWORD D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x40;
 constexpr DWORD D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x00010000;
 constexpr UINT D3DADAPTER_DEFAULT = 0;
 constexpr UINT D3D_SDK_VERSION = 32;
-constexpr UINT D3DPRESENT_INTERVAL_DEFAULT = 0;
+constexpr UINT D3DPRESENT_INTERVAL_DEFAULT = 0; // wait for one vertical retrace
+constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000;
 
 struct D3DDISPLAYMODE {
     UINT Width, Height, RefreshRate;
@@ -57,7 +58,11 @@ struct GlLimits {
 
 class IDirect3D9 {
   public:
-    explicit IDirect3D9(GlLimits limits) : limits_(limits) {}
+    // spareContext: the GL context the probe made, handed to the first device made (creating
+    // a context is a noticeable part of start-up); released with this object if none is.
+    using SpareContext = std::unique_ptr<void, void (*)(void*)>;
+    IDirect3D9(GlLimits limits, SpareContext spareContext)
+        : limits_(limits), spareContext_(std::move(spareContext)) {}
     virtual ~IDirect3D9() = default;
 
     // The desktop's current mode; the format is always X8R8G8B8.
@@ -78,6 +83,7 @@ class IDirect3D9 {
 
   private:
     GlLimits limits_;
+    SpareContext spareContext_;
 };
 
 // Null when no OpenGL 3.3 core context can be had (SDL video not initialised, no GL library);

@@ -70,10 +70,12 @@ std::shared_ptr<IDirect3D9> Direct3DCreate9(UINT sdkVersion) {
     limits.maxViewportWidth = viewport[0];
     limits.maxViewportHeight = viewport[1];
     SDL_GL_MakeCurrent(nullptr, nullptr);
-    SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(probe);
     if (previousContext) SDL_GL_MakeCurrent(previousWindow, previousContext);
-    return std::make_shared<IDirect3D9>(limits);
+    // Windows made for OpenGL share one pixel format, so the context serves the device's
+    // window as well as it served the probe's.
+    IDirect3D9::SpareContext spare(context, [](void* c) { SDL_GL_DeleteContext(c); });
+    return std::make_shared<IDirect3D9>(limits, std::move(spare));
 }
 
 HRESULT IDirect3D9::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) {
@@ -117,8 +119,9 @@ HRESULT IDirect3D9::CreateDevice(UINT, D3DDEVTYPE, HWND focusWindow, DWORD,
         std::fprintf(stderr, "CreateDevice: back buffer %ux%u is not possible\n", width, height);
         return E_FAIL;
     }
+    const bool sync = params->PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
     auto created = GlDevice::Create(window, static_cast<int>(width), static_cast<int>(height),
-                                    samples, limits_);
+                                    samples, sync, limits_, std::move(spareContext_));
     if (!created) return E_FAIL;
     *device = std::move(created);
     return S_OK;
@@ -145,24 +148,34 @@ GlDevice::GlDevice(std::shared_ptr<GlContext> context, int width, int height)
 }
 
 std::shared_ptr<GlDevice> GlDevice::Create(HWND window, int width, int height, int samples,
-                                           const GlLimits& limits) {
+                                           bool syncToRetrace, const GlLimits& limits,
+                                           IDirect3D9::SpareContext spareContext) {
     SDL_Window* sdlWindow = SdlWindowOf(window);
     if (!sdlWindow) {
         std::fprintf(stderr, "CreateDevice: no window\n");
         return nullptr;
     }
     if (samples > limits.maxSamples) samples = 0;
+    // The probe's context when it can be made current on this window, else a new one.
+    SDL_GLContext context = nullptr;
+    if (spareContext && SDL_GL_MakeCurrent(sdlWindow, spareContext.get()) == 0)
+        context = spareContext.release();
     SetContextAttributes();
-    SDL_GLContext context = SDL_GL_CreateContext(sdlWindow);
+    if (!context) context = SDL_GL_CreateContext(sdlWindow);
     if (!context) {
         std::fprintf(stderr, "CreateDevice: no OpenGL 3.3 core context: %s\n", SDL_GetError());
         return nullptr;
     }
+    // One retrace per present where the driver can wait for it. Surfaces that have no retrace
+    // (Xvfb, SDL's off-screen driver) refuse or ignore the wait; they present at once, as a
+    // display without a retrace can only do, so a refusal is not worth a word.
+    if (!syncToRetrace || SDL_GL_SetSwapInterval(1) != 0) SDL_GL_SetSwapInterval(0);
     auto glContext = std::make_shared<GlContext>();
     glContext->context = context;
     glContext->window = window;
     auto device = std::make_shared<GlDevice>(std::move(glContext), width, height);
-    if (!device->CreateBackBuffer(samples)) return nullptr; // the destructor frees the context
+    // On failure the destructor frees the context.
+    if (!device->CreateBackBuffer(samples) || !device->CreatePresentPrograms()) return nullptr;
     return device;
 }
 
@@ -171,11 +184,15 @@ GlDevice::~GlDevice() {
     if (context_->MakeCurrent()) {
         // Resources still alive elsewhere must not touch this context from now on.
         glDeleteProgram(fixedProgram_.id);
+        glDeleteProgram(presentProgram_);
+        glDeleteProgram(resolveProgram_);
         glDeleteVertexArrays(1, &emptyVao_);
         glDeleteFramebuffers(1, &backFbo_);
         glDeleteFramebuffers(1, &frontFbo_);
-        GLuint renderbuffers[] = {backColor_, backDepth_, frontColor_};
-        glDeleteRenderbuffers(3, renderbuffers);
+        GLuint textures[] = {backSamples_, frontTexture_};
+        glDeleteTextures(2, textures);
+        GLuint renderbuffers[] = {backColor_, backDepth_};
+        glDeleteRenderbuffers(2, renderbuffers);
     }
     context_.reset();
     if (SDL_GL_GetCurrentContext() == context) SDL_GL_MakeCurrent(nullptr, nullptr);
@@ -192,21 +209,38 @@ bool GlDevice::CreateBackBuffer(int samples) {
             glRenderbufferStorage(GL_RENDERBUFFER, format, width_, height_);
     };
     glGenFramebuffers(1, &backFbo_);
-    glGenRenderbuffers(1, &backColor_);
     glGenRenderbuffers(1, &backDepth_);
-    storage(backColor_, GL_RGBA8);
     storage(backDepth_, GL_DEPTH_COMPONENT16);
     glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, backColor_);
+    if (samples_ > 0) {
+        // A multisampled texture: Present's resolve pass reads its samples.
+        glGenTextures(1, &backSamples_);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
+        glTexImage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, samples_, GL_RGBA8, width_, height_,
+                                GL_TRUE);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D_MULTISAMPLE,
+                               backSamples_, 0);
+    } else {
+        glGenRenderbuffers(1, &backColor_);
+        storage(backColor_, GL_RGBA8);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                  backColor_);
+    }
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, backDepth_);
     bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 
     glGenFramebuffers(1, &frontFbo_);
-    glGenRenderbuffers(1, &frontColor_);
-    glBindRenderbuffer(GL_RENDERBUFFER, frontColor_);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width_, height_);
+    glGenTextures(1, &frontTexture_);
+    glBindTexture(GL_TEXTURE_2D, frontTexture_);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, frontColor_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, frontTexture_, 0);
     complete = complete && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (!complete || glGetError() != GL_NO_ERROR) {
         std::fprintf(stderr, "CreateDevice: back buffer %dx%d (%d samples) is incomplete\n", width_,
@@ -260,34 +294,129 @@ HRESULT GlDevice::EndScene() {
 HRESULT GlDevice::Present(const RECT*, const RECT*, void*, void*) {
     if (!MakeCurrent()) return E_FAIL;
     glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable.
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
-                      GL_NEAREST);
-    presented_ = true;
-
-    // Scale into the window with the aspect kept; the bars stay black.
-    SDL_Window* window = SdlWindowOf(context_->window);
-    int windowWidth = 0, windowHeight = 0;
-    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glViewport(0, 0, windowWidth, windowHeight);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (windowWidth > 0 && windowHeight > 0) {
-        double scale = std::min(static_cast<double>(windowWidth) / width_,
-                                static_cast<double>(windowHeight) / height_);
-        int w = static_cast<int>(width_ * scale + 0.5), h = static_cast<int>(height_ * scale + 0.5);
-        int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
-        glBlitFramebuffer(0, 0, width_, height_, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT,
-                          w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR);
+    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable
+    // while the back buffer keeps its own contents for the next frame. The resolve is a pass of
+    // our own (the mean of each pixel's samples): the driver's blit would compile its own
+    // shaders on the first present, a cost at every start.
+    if (samples_ > 0) {
+        glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
+        glViewport(0, 0, width_, height_);
+        glUseProgram(resolveProgram_);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
+        glBindVertexArray(emptyVao_);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
+    } else {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
+        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                          GL_NEAREST);
     }
+    presented_ = true;
+    SDL_Window* window = SdlWindowOf(context_->window);
+    DrawIntoWindow(window);
     SDL_GL_SwapWindow(window);
     BindBackBuffer();
     return S_OK;
+}
+
+// Shows the front copy in the window's drawable at its real size, the aspect kept, the bars
+// black: a plain copy when the sizes match, otherwise one scaling pass over the picture's
+// rectangle.
+void GlDevice::DrawIntoWindow(SDL_Window* window) {
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    if (windowWidth <= 0 || windowHeight <= 0) return;
+    if (windowWidth == width_ && windowHeight == height_) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
+        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
+                          GL_NEAREST);
+        return;
+    }
+    const double scale = std::min(static_cast<double>(windowWidth) / width_,
+                                  static_cast<double>(windowHeight) / height_);
+    const int w = std::max(1, static_cast<int>(width_ * scale + 0.5));
+    const int h = std::max(1, static_cast<int>(height_ * scale + 0.5));
+    const int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
+    glViewport(0, 0, windowWidth, windowHeight);
+    if (w < windowWidth || h < windowHeight) {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    glUseProgram(presentProgram_);
+    // The rectangle in clip coordinates: left, bottom, right, top.
+    glUniform4f(presentRectAt_, 2.0f * x / windowWidth - 1, 2.0f * y / windowHeight - 1,
+                2.0f * (x + w) / windowWidth - 1, 2.0f * (y + h) / windowHeight - 1);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, frontTexture_);
+    // Same size (a window exactly as large in one direction): texel for pixel.
+    const GLint filter = w == width_ && h == height_ ? GL_NEAREST : GL_LINEAR;
+    if (filter != frontFilter_) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        frontFilter_ = filter;
+    }
+    glBindVertexArray(emptyVao_);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+}
+
+namespace {
+
+GLuint BuildProgram(const char* vertex, const std::string& fragment) {
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, vertex, &log);
+    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, fragment, &log) : 0;
+    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!program) std::fprintf(stderr, "CreateDevice: present shader: %s\n", log.c_str());
+    return program;
+}
+
+} // namespace
+
+bool GlDevice::CreatePresentPrograms() {
+    // A rectangle from four vertex ids (the whole target unless duo_Rect says otherwise) with
+    // texture coordinates from 0 to 1 across it. The samplers read texture unit 0.
+    static constexpr char kVertex[] =
+        "#version 330 core\n"
+        "uniform vec4 duo_Rect = vec4(-1.0, -1.0, 1.0, 1.0);\n"
+        "out vec2 duo_Uv;\n"
+        "void main() {\n"
+        "    duo_Uv = vec2(gl_VertexID & 1, gl_VertexID >> 1);\n"
+        "    gl_Position = vec4(mix(duo_Rect.xy, duo_Rect.zw, duo_Uv), 0.0, 1.0);\n"
+        "}\n";
+    presentProgram_ =
+        BuildProgram(kVertex, "#version 330 core\n"
+                              "uniform sampler2D duo_Frame;\n"
+                              "in vec2 duo_Uv;\n"
+                              "out vec4 duo_Color;\n"
+                              "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n");
+    if (!presentProgram_) return false;
+    presentRectAt_ = glGetUniformLocation(presentProgram_, "duo_Rect");
+    if (samples_ > 0) {
+        // The mean of the pixel's samples, as a multisample resolve gives it.
+        static constexpr char kResolve[] = "uniform sampler2DMS duo_Samples;\n"
+                                           "out vec4 duo_Color;\n"
+                                           "void main() {\n"
+                                           "    ivec2 p = ivec2(gl_FragCoord.xy);\n"
+                                           "    vec4 sum = vec4(0.0);\n"
+                                           "    for (int i = 0; i < DUO_SAMPLES; ++i)\n"
+                                           "        sum += texelFetch(duo_Samples, p, i);\n"
+                                           "    duo_Color = sum / float(DUO_SAMPLES);\n"
+                                           "}\n";
+        resolveProgram_ = BuildProgram(kVertex, "#version 330 core\n#define DUO_SAMPLES " +
+                                                    std::to_string(samples_) + "\n" + kResolve);
+        if (!resolveProgram_) return false;
+    }
+    return true;
 }
 
 bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {

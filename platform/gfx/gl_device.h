@@ -64,9 +64,12 @@ constexpr GLint kFirstEffectTextureUnit = 1;
 class GlDevice final : public IDirect3DDevice9 {
   public:
     // Creates the context on the window and a back buffer of width x height (4 samples when
-    // samples is 4). Null, with the reason on stderr, when any step fails.
+    // samples is 4). Presents wait for a vertical retrace when syncToRetrace is set and the
+    // driver offers it. Null, with the reason on stderr, when any step fails.
+    // spareContext, when given and usable on the window, becomes the device's context.
     static std::shared_ptr<GlDevice> Create(HWND window, int width, int height, int samples,
-                                            const GlLimits& limits);
+                                            bool syncToRetrace, const GlLimits& limits,
+                                            IDirect3D9::SpareContext spareContext);
     // Use Create: the device is not usable before its back buffer exists.
     GlDevice(std::shared_ptr<GlContext> context, int width, int height);
     ~GlDevice() override;
@@ -110,6 +113,8 @@ class GlDevice final : public IDirect3DDevice9 {
 
   private:
     bool CreateBackBuffer(int samples);
+    bool CreatePresentPrograms();
+    void DrawIntoWindow(SDL_Window* window);
     void ApplyRenderStates();
     void SetReservedUniforms(const GlProgram& program);
     bool EnsureFixedFunctionProgram();
@@ -119,11 +124,17 @@ class GlDevice final : public IDirect3DDevice9 {
     int width_, height_;
     int samples_ = 0;
 
-    // Back buffer (possibly multisampled) and the single-sample copy that Present shows and
-    // ReadBackBuffer reads.
+    // Back buffer (possibly multisampled) and the single-sample copy of the last presented
+    // frame (a texture: the window pass reads it; ReadBackBuffer reads it too).
     GLuint backFbo_ = 0, backColor_ = 0, backDepth_ = 0;
-    GLuint frontFbo_ = 0, frontColor_ = 0;
+    GLuint backSamples_ = 0; // the colour when multisampled: a texture the resolve pass reads
+    GLuint frontFbo_ = 0, frontTexture_ = 0;
     bool presented_ = false;
+    // The resolve pass (multisampled back buffer into the front copy) and the window pass (the
+    // front copy scaled over the letterbox rectangle).
+    GLuint resolveProgram_ = 0, presentProgram_ = 0;
+    GLint presentRectAt_ = -1;
+    GLint frontFilter_ = 0; // the front texture's current filter
 
     std::array<DWORD, kRenderStateCount> renderStates_{};
     static constexpr int kStages = 8;

@@ -123,7 +123,19 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     if (driver && std::strcmp(driver, "x11") == 0) WatchDisplayConnection();
     const bool fullScreen = (style & WS_POPUP) != 0 || (exStyle & WS_EX_APPWINDOW) != 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
-    if (fullScreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+    if (fullScreen) {
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        // The window covers the desktop whatever the back buffer's size (the device scales
+        // into it). Made at that size from the start: an X server without a window manager
+        // never resizes it, while SDL would report the desktop's size for it all the same.
+        SDL_Rect desktop;
+        if (SDL_GetDisplayBounds(0, &desktop) == 0) {
+            x = desktop.x;
+            y = desktop.y;
+            width = desktop.w;
+            height = desktop.h;
+        }
+    }
     // A size SDL cannot take still gets a window; the device refuses the size afterwards.
     SDL_Window* sdl = SDL_CreateWindow(title ? title : "", x, y, width > 0 ? width : 1,
                                        height > 0 ? height : 1, flags);

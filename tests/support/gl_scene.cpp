@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-bool StartGlScene() {
+bool StartGlScene(bool fullScreen) {
     std::filesystem::current_path(std::string(DUO_SOURCE_DIR) + "/data");
     ResetSettings();
     ResetScene();
@@ -16,9 +16,10 @@ bool StartGlScene() {
     wc.lpfnWndProc = WindowProc;
     wc.lpszClassName = g_szWindowClass;
     RegisterClassExA(&wc);
-    g_bWindowed = true;
-    g_hWnd = CreateWindowExA(0, g_szWindowClass, g_szWindowClass, WS_OVERLAPPEDWINDOW, 0, 0,
-                             g_nScreenWidth, g_nScreenHeight, nullptr, nullptr, nullptr, nullptr);
+    g_bWindowed = !fullScreen;
+    g_hWnd = CreateWindowExA(fullScreen ? WS_EX_APPWINDOW : 0, g_szWindowClass, g_szWindowClass,
+                             fullScreen ? WS_POPUP : WS_OVERLAPPEDWINDOW, 0, 0, g_nScreenWidth,
+                             g_nScreenHeight, nullptr, nullptr, nullptr, nullptr);
     if (!g_hWnd) return false;
     CreateDevice3D();
     LoadResources();
