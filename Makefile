@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: setup build run run-net test test-asan fuzz bench clean
+.PHONY: setup build run run-net test bench clean
 
 setup:
 	@bash scripts/setup.sh
@@ -19,8 +19,10 @@ run: setup
 	cmake --build $(BUILD) -j $(JOBS) --target duoscope
 	@bash scripts/run.sh $(BUILD)
 
-# The relay and two networked viewers talking through it.
-run-net: build
+# The relay and two networked viewers talking through it; builds only those two programs.
+run-net: setup
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target duoscope-net duoscope-relay
 	@bash scripts/run_net.sh $(BUILD)
 
 test: setup
