@@ -103,25 +103,19 @@ TEST_F(FrameUpdate, PlaceCharactersReadsNoKeyThenRunningRendersOnceWithBothCamer
 }
 
 TEST_F(FrameUpdate, ViewAndModeKeysSetTheirFlagsAndTheSameFrameDrawsWithThem) {
-    struct Case {
-        int key;
-        bool standard, camera2, withZ;
-        const char* technique;
-    };
-    for (const Case& c : {Case{'1', true, false, true, "StandardShading"},
-                          Case{'2', true, true, true, "StandardShading"},
-                          Case{'3', false, false, true, "DuoscopeWithZ"},
-                          Case{'Z', false, false, false, "Duoscope"}}) {
+    for (auto [key, standard, camera2, withZ, technique] :
+         {std::tuple('1', true, false, true, "StandardShading"),
+          {'2', true, true, true, "StandardShading"},
+          {'3', false, false, true, "DuoscopeWithZ"},
+          {'Z', false, false, false, "Duoscope"}}) {
         // Start from the opposite of what the key sets.
-        g_bStandardView = !c.standard;
-        g_bCamera2View = !c.camera2 && c.standard;
-        g_bWithZ = !c.withZ;
+        g_bStandardView = !standard, g_bCamera2View = !camera2 && standard, g_bWithZ = !withZ;
         device->calls.clear();
-        Tap(c.key);
-        EXPECT_EQ(std::tuple(g_bStandardView, g_bCamera2View), std::tuple(c.standard, c.camera2))
-            << char(c.key);
-        EXPECT_TRUE(c.standard || g_bWithZ == c.withZ) << char(c.key);
-        EXPECT_EQ(device->Calls("Effect.SetTechnique").at(0).name, c.technique) << char(c.key);
+        Tap(key);
+        EXPECT_EQ(std::tuple(g_bStandardView, g_bCamera2View, standard || g_bWithZ == withZ,
+                             device->Calls("Effect.SetTechnique").at(0).name),
+                  std::tuple(standard, camera2, true, technique))
+            << key;
     }
     InjectKeyState('C', true);
     UpdateFrame();
@@ -137,25 +131,24 @@ TEST_F(FrameUpdate, ViewAndModeKeysSetTheirFlagsAndTheSameFrameDrawsWithThem) {
 }
 
 TEST_F(FrameUpdate, EachMovementKeyAndItsAliasActOnTheControlledCharacterOnce) {
-    struct Case {
-        int key, alias; // 0: none
-        float dx, dy, dz, dyaw;
-    };
-    for (const Case& c :
-         {Case{VK_LEFT, 0, 0, 0, 0, -1}, Case{VK_RIGHT, 0, 0, 0, 0, 1},
-          Case{VK_UP, VK_NUMPAD5, 0, 0, 1, 0}, Case{VK_DOWN, VK_NUMPAD2, 0, 0, -1, 0},
-          Case{'A', VK_NUMPAD1, -1, 0, 0, 0}, Case{'D', VK_NUMPAD3, 1, 0, 0, 0},
-          Case{'W', VK_PRIOR, 0, 1, 0, 0}, Case{'S', VK_NEXT, 0, -1, 0, 0}})
-        for (int key : {c.key, c.alias}) {
-            if (key == 0) continue;
+    // Key, alias (0: none), and the move: x, y, z, yaw. The target follows, so computer
+    // control starts from there.
+    for (auto [key, alias, dx, dy, dz, dyaw] : {std::tuple(VK_LEFT, 0, 0, 0, 0, -1),
+                                                {VK_RIGHT, 0, 0, 0, 0, 1},
+                                                {VK_UP, VK_NUMPAD5, 0, 0, 1, 0},
+                                                {VK_DOWN, VK_NUMPAD2, 0, 0, -1, 0},
+                                                {'A', VK_NUMPAD1, -1, 0, 0, 0},
+                                                {'D', VK_NUMPAD3, 1, 0, 0, 0},
+                                                {'W', VK_PRIOR, 0, 1, 0, 0},
+                                                {'S', VK_NEXT, 0, -1, 0, 0}})
+        for (int vk : {key, alias ? alias : key}) {
             PlaceObject(g_nControlled, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
-            Tap(key);
+            Tap(vk);
             const SceneObject& o = Controlled();
-            EXPECT_EQ(std::tuple(Of(o.position), o.yaw),
-                      std::tuple(Xyz{c.dx, c.dy, -40.0f + c.dz}, c.dyaw))
-                << key;
-            // The target follows, so computer control starts from here.
-            EXPECT_EQ(std::tuple(Of(o.target), o.targetYaw), std::tuple(Of(o.position), o.yaw));
+            EXPECT_EQ(std::tuple(Of(o.position), o.yaw, Of(o.target), o.targetYaw),
+                      std::tuple(Xyz{float(dx), float(dy), -40.0f + float(dz)}, float(dyaw),
+                                 Of(o.position), o.yaw))
+                << vk;
         }
     // A key and its alias both down count once; opposite turns cancel.
     PlaceObject(g_nControlled, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
@@ -289,18 +282,14 @@ TEST_F(FrameUpdate, JoystickAxesUseTheFactorOneOver32767AndButtonsChooseViews) {
 }
 
 TEST_F(FrameUpdate, PositionIsSentAtMostOncePer40Milliseconds) {
-    struct Step {
-        DWORD tick;
-        bool up, moved;
-        DWORD lastSend;
-    };
-    const auto run = [&](std::initializer_list<Step> steps) {
-        for (const Step& s : steps) {
-            SetTickCountForTests(s.tick);
-            InjectKeyState(VK_UP, s.up);
+    // Tick, up key, and then: moved still set, last send.
+    const auto run = [&](std::initializer_list<std::tuple<DWORD, bool, bool, DWORD>> steps) {
+        for (auto [tick, up, moved, lastSend] : steps) {
+            SetTickCountForTests(tick);
+            InjectKeyState(VK_UP, up);
             UpdateFrame();
-            EXPECT_EQ(std::tuple(Controlled().moved, g_dwLastSend), std::tuple(s.moved, s.lastSend))
-                << s.tick;
+            EXPECT_EQ(std::tuple(Controlled().moved, g_dwLastSend), std::tuple(moved, lastSend))
+                << tick;
         }
     };
     g_dwLastSend = 0;
@@ -329,36 +318,33 @@ TEST_F(FrameUpdate, TheOtherCharacterWandersOnlyWithAutoMoveAndNetworkingOff) {
 }
 
 TEST_F(FrameUpdate, PickPhaseChoosesWithSOrFAndDrawsThePickScreenInTheSameFrame) {
-    struct Case {
-        bool s, f;
-        int controlled, other, phase;
-    };
-    for (const Case& c :
-         {Case{false, false, 0, 0, PickCharacter}, Case{true, false, 1, 2, PlaceCharacters},
-          Case{false, true, 2, 1, PlaceCharacters}, Case{true, true, 2, 1, PlaceCharacters}}) {
+    for (auto [s, f, controlled, other, phase] :
+         {std::tuple(false, false, 0, 0, int(PickCharacter)),
+          {true, false, 1, 2, PlaceCharacters},
+          {false, true, 2, 1, PlaceCharacters},
+          {true, true, 2, 1, PlaceCharacters}}) {
         g_nPhase = PickCharacter;
         g_nControlled = g_nOther = 0; // neither character yet
-        g_SceneObjects[1].yaw = 359.75f;
-        g_SceneObjects[2].yaw = 0.0f;
+        g_SceneObjects[1].yaw = 359.75f, g_SceneObjects[2].yaw = 0.0f;
         device->calls.clear();
-        InjectKeyState('S', c.s);
-        InjectKeyState('F', c.f); // 'F' wins
+        InjectKeyState('S', s);
+        InjectKeyState('F', f); // 'F' wins
         UpdateFrame();
         EXPECT_EQ(std::tuple(g_nPhase, g_nControlled, g_nOther),
-                  std::tuple(c.phase, c.controlled, c.other))
-            << c.s << c.f;
+                  std::tuple(phase, controlled, other))
+            << s << f;
     }
     // The last frame's pick screen: projection, camera 1's view from the start eye (z = -25),
     // the first character right of centre and the second left, each turned half a degree more.
-    EXPECT_EQ(device->OpSequence().find("Clear BeginScene"), 0u);
-    EXPECT_EQ(device->calls[0].a, 3u);
+    EXPECT_EQ(std::tuple(device->OpSequence().find("Clear BeginScene"), device->calls[0].a),
+              std::tuple(0u, 3u));
     const std::vector<RecordedCall> transforms = device->Calls("SetTransform");
     ASSERT_EQ(transforms.size(), 4u);
     EXPECT_EQ(std::memcmp(&transforms[0].matrix, &g_matProj, sizeof(D3DXMATRIX)), 0);
-    EXPECT_EQ(transforms[1].matrix.m[3][2], 25.0f);
     const float* at = transforms[2].matrix.m[3];
-    EXPECT_EQ((Xyz{at[0], at[1], at[2]}), (Xyz{15, -15, 30}));
-    EXPECT_EQ(transforms[3].matrix.m[3][0], -15.0f);
+    EXPECT_EQ((std::array{transforms[1].matrix.m[3][2], at[0], at[1], at[2],
+                          transforms[3].matrix.m[3][0]}),
+              (std::array{25.0f, 15.0f, -15.0f, 30.0f, -15.0f}));
     EXPECT_EQ(std::tuple(g_SceneObjects[1].yaw, g_SceneObjects[2].yaw), std::tuple(360.25f, 0.5f));
     // Three directional lights, directions unnormalised.
     const Xyz directions[4] = {{1, 0, 0}, {1, 1, 0}, {0, 0, 1}};
