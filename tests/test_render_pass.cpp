@@ -4,6 +4,7 @@
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"
+#include "support/gl_scene.h"
 #include "support/recording_scene.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,7 @@ class RenderPass : public ::testing::Test {
     void SetUp() override {
         device = UseRecordingDevice();
         PlaceObject(0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0);
-        PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-        PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
-        UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
-        UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+        PlaceStartScene();
     }
     void TearDown() override { ReleaseRecordingDevice(); }
 
@@ -37,6 +35,14 @@ class RenderPass : public ::testing::Test {
         for (const RecordedCall& c : device->Calls("Effect.SetMatrix"))
             if (c.name != "g_mProjection1") all.push_back(c);
         return {all.begin() + long(n * 5), all.begin() + long(n * 5 + 5)};
+    }
+
+    // The overlay's lines, "*" before the bold ones.
+    std::string Overlay() const {
+        std::string s;
+        for (const RecordedCall& l : device->Calls("Font.DrawText"))
+            s += (l.name == "Times New Roman Bold" ? "*" : "") + l.text + "\n";
+        return s;
     }
 
     std::shared_ptr<RecordingDevice> device;
@@ -104,11 +110,11 @@ TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
         if (c.a == D3DTS_VIEW) ExpectMatrixEq(c.matrix, g_matView1, "view"), ++views;
     EXPECT_EQ(views, 1);
     EXPECT_EQ(device->calls.back().op, "Present");
-    const auto lines = device->Calls("Font.DrawText"); // the overlay marks what is shown
-    ASSERT_GT(lines.size(), 14u);
-    EXPECT_EQ(lines[12].text + lines[12].name,
-              "[1]: normal view from camera 1Times New Roman Bold");
-    EXPECT_EQ(lines[14].text + lines[14].name, "[3]: Duoscope viewTimes New Roman");
+    const std::string overlay = Overlay(); // marks what is shown
+    EXPECT_NE(overlay.find("\n*[1]: normal view from camera 1\n[2]: normal view from camera 2\n"
+                           "[3]: Duoscope view\n"),
+              std::string::npos)
+        << overlay;
 }
 
 TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
@@ -118,43 +124,34 @@ TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
     RenderScene();
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 16u);
-    std::string texts;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 16; ++i) { // white, the whole text, 25 pixels apart
         const RecordedCall& l = lines[i];
-        texts += l.text + "|";
         EXPECT_EQ(std::tuple(l.count, l.a, l.b), std::tuple(int(l.text.size()), 0u, 0xFFFFFFFFu));
         EXPECT_EQ((std::array{l.rect.left, l.rect.top, l.rect.right, l.rect.bottom}),
                   (std::array{10, i * 25, 410, i * 25 + 60}));
     }
-    EXPECT_EQ(texts, "|Press F1 to show/hide help|Display: 800x600 (59.9 fps)|[Esc/F10] Quit|"
-                     "[Cursor Left] Turn left|[Cursor Right] Turn right|[Cursor Up] Move forward|"
-                     "[Cursor Down] Move backward|[A] Strafe left|[D] Strafe right|[W] Move up|"
-                     "[S] Move down|[1]: normal view from camera 1|"
-                     "[2]: normal view from camera 2|[3]: Duoscope view|"
-                     "[4]: Toggle auto move camera 2|");
+    // Bold: the key help, the view shown (DuoscopeWithZ at start) and auto move when on.
+    EXPECT_EQ(Overlay(), "\n*Press F1 to show/hide help\n*Display: 800x600 (59.9 fps)\n"
+                         "*[Esc/F10] Quit\n*[Cursor Left] Turn left\n*[Cursor Right] Turn right\n"
+                         "*[Cursor Up] Move forward\n*[Cursor Down] Move backward\n"
+                         "*[A] Strafe left\n*[D] Strafe right\n*[W] Move up\n*[S] Move down\n"
+                         "[1]: normal view from camera 1\n[2]: normal view from camera 2\n"
+                         "*[3]: Duoscope view\n[4]: Toggle auto move camera 2\n");
     // The overlay comes after the effect's End and before EndScene.
     const std::string seq = device->OpSequence();
     EXPECT_LT(seq.find("Effect.End "), seq.find("Font.DrawText"));
     EXPECT_LT(seq.rfind("Font.DrawText"), seq.find("EndScene"));
-
-    // Bold lines (1 per line): the key help, the view shown and auto move when on.
-    auto boldLines = [&] {
-        std::string bold;
-        for (const RecordedCall& l : device->Calls("Font.DrawText"))
-            bold += l.name == "Times New Roman Bold" ? '1' : '0';
-        return bold;
-    };
-    EXPECT_EQ(boldLines(), "0111111111110010"); // DuoscopeWithZ at start
-    for (auto [standard, withZ, camera2, autoMove, bold] :
+    for (auto [standard, withZ, camera2, autoMove, marks] :
          {std::tuple(true, true, true, true, "0111111111110101"),
-          std::tuple(false, false, false, false, "0111111111110000")}) {
-        g_bStandardView = standard;
-        g_bWithZ = withZ;
-        g_bCamera2View = camera2;
+          {false, false, false, false, "0111111111110000"}}) { // 1: bold
+        g_bStandardView = standard, g_bWithZ = withZ, g_bCamera2View = camera2;
         g_bAutoMove2 = autoMove;
         device->calls.clear();
         RenderScene();
-        EXPECT_EQ(boldLines(), bold);
+        std::string bold;
+        for (const RecordedCall& l : device->Calls("Font.DrawText"))
+            bold += l.name == "Times New Roman Bold" ? '1' : '0';
+        EXPECT_EQ(bold, marks);
     }
 }
 
@@ -165,11 +162,12 @@ TEST_F(RenderPass, ExtendedHelpAddsItsLinesAndStatusLineIsShown) {
     g_bShowExtendedHelp = false;
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 19u); // no joystick: no read-out
-    EXPECT_EQ(lines[0].text, "Connected to server *127.0.0.1*");
-    // User control at start: its line is bold.
-    EXPECT_EQ(lines[16].text + "|" + lines[17].text + "|" + lines[18].text + "|" + lines[18].name,
-              "'Z': enable Duoscope (withoutZ)|'C': computer control camera 1|"
-              "'X': user control camera 1|Times New Roman Bold");
+    // The status line first; user control at start: its line is bold.
+    const std::string overlay = Overlay();
+    EXPECT_EQ(overlay.substr(0, overlay.find('\n')), "Connected to server *127.0.0.1*");
+    EXPECT_EQ(overlay.substr(overlay.find("'Z'")), "'Z': enable Duoscope (withoutZ)\n"
+                                                   "'C': computer control camera 1\n"
+                                                   "*'X': user control camera 1\n");
     EXPECT_EQ(lines[18].rect.top, 450);
     SetStatusLine("%s", "");
 }
