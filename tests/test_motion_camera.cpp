@@ -1,11 +1,11 @@
-// Motion operations, computer control, cameras and the matrix helpers, with the exact values
-// they must give.
+// Motion, computer control, cameras and matrix helpers, with the exact values they must give.
 #include "core/matrix.h"
 #include "core/settings.h"
 #include "models/model.h"
 #include "platform/win/input.h"
 #include "render/camera.h"
 #include "scene/scene.h"
+#include "support/gl_scene.h"
 
 #include <gtest/gtest.h>
 
@@ -39,9 +39,9 @@ class Motion : public ::testing::Test {
 
 TEST_F(Motion, HeadingUsesThreePointOneFourOverOneEighty) {
     // pi/180 would give (nearly) zero z at 90 degrees.
-    for (auto [yaw, x, z] : {std::tuple(0.0f, 0.0f, 1.0f),
-                             {90.0f, 0.99999970f, 0.00079627f},
-                             {180.0f, 0.00159255f, -0.99999875f}}) {
+    const float cases[][3] = {
+        {0, 0, 1}, {90, 0.99999970f, 0.00079627f}, {180, 0.00159255f, -0.99999875f}};
+    for (auto [yaw, x, z] : cases) {
         const D3DXVECTOR3 d = DirectionFromYaw(yaw);
         EXPECT_LT(std::fabs(d.x - x) + std::fabs(d.y) + std::fabs(d.z - z), 2e-7) << yaw;
     }
@@ -64,8 +64,7 @@ TEST_F(Motion, MoveStrafeLiftTurnAndPlace) {
     EXPECT_EQ(std::tuple(Object().position.y, Object().moved), std::tuple(2.5f, true));
 
     // Placing leaves the object standing at its target, its animation clock kept.
-    g_SceneObjects[2].animTick = 1234;
-    g_SceneObjects[2].animating = true;
+    g_SceneObjects[2].animTick = 1234, g_SceneObjects[2].animating = true;
     PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 30, 0);
     const SceneObject& o = g_SceneObjects[2];
     EXPECT_EQ(std::tuple(o.target.z, o.targetYaw, o.moved, o.animating, o.animTick),
@@ -77,22 +76,18 @@ TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMillisecondsAndCamerasSitAhe
     SetTickCountForTests(1000);
     StepAnimation(1); // not animating: nothing, not even the tick
     EXPECT_EQ(o.animTick, 0u);
-    o.animating = true;
-    o.animEnd = 0.1f;
-    o.animTick = 1000;
+    o.animating = true, o.animEnd = 0.1f, o.animTick = 1000;
     // The same tick twice steps once; a long gap still steps once; the end stops it.
-    for (auto [tick, time] :
-         {std::pair(1039u, 0.0f), {1040u, 0.04f}, {1040u, 0.04f}, {5000u, 0.08f}, {5040u, 0.1f}}) {
+    const std::pair<DWORD, float> steps[] = {
+        {1039, 0}, {1040, 0.04f}, {1040, 0.04f}, {5000, 0.08f}, {5040, 0.1f}};
+    for (auto [tick, time] : steps) {
         SetTickCountForTests(tick);
         StepAnimation(1);
         EXPECT_FLOAT_EQ(o.animTime, time) << tick;
     }
     EXPECT_FALSE(o.animating);
 
-    PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-    PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
-    UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
-    UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+    PlaceStartScene();
     EXPECT_EQ(std::tuple(Of(g_vEye1), g_fEyeYaw1), std::tuple(Xyz{0, 25, -34}, 0.0f)); // 6 ahead
     // Twelve ahead of the first character.
     EXPECT_NEAR(std::hypot(g_vEye2.x + 8.0000038f, g_vEye2.z - 40.009556f), 0.0f, 1e-5);
@@ -101,18 +96,14 @@ TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMillisecondsAndCamerasSitAhe
 
 TEST_F(Motion, ProjectionAndViewMatrices) {
     BuildViewMatrices();
-    for (auto [r, c, v] : {std::tuple(0, 0, 1.81066f),
-                           {1, 1, 2.41421f},
-                           {2, 2, 1.002004f},
-                           {3, 2, -2.004008f},
-                           {2, 3, 1.0f},
-                           {3, 3, 0.0f}})
-        EXPECT_NEAR(g_matProj.m[r][c], v, 1e-5) << r << c;
+    const float rows[4][4] = {
+        {1.81066f, 0, 0, 0}, {0, 2.41421f, 0, 0}, {0, 0, 1.002004f, 1}, {0, 0, -2.004008f, 0}};
+    for (int r = 0; r < 16; ++r)
+        EXPECT_NEAR(g_matProj.m[r / 4][r % 4], rows[r / 4][r % 4], 1e-5) << r;
 
     // A point straight ahead of an eye lands on the view's +z axis, for any heading.
     for (float yaw : {0.0f, 37.0f, 90.0f, -90.0f, 450.0f}) {
-        g_vEye1 = {3.0f, 25.0f, -7.0f};
-        g_fEyeYaw1 = yaw;
+        g_vEye1 = {3.0f, 25.0f, -7.0f}, g_fEyeYaw1 = yaw;
         BuildViewMatrices();
         const float a = yaw * 3.14159265f / 180.0f;
         D3DXVECTOR3 ahead = {3.0f + 10 * std::sin(a), 25.0f, -7.0f + 10 * std::cos(a)}, v;
