@@ -260,16 +260,13 @@ TEST_F(FrameUpdate, JoystickAxesUseTheFactorOneOver32767AndButtonsChooseViews) {
     // control (which ignores the stick). Let go, each reads 0x7F: only the high bit counts.
     g_bComputerControl = true;
     const float z = Controlled().position.z;
-    const std::tuple<int, bool, bool, bool> buttons[] = {{7, true, true, true},
-                                                         {5, true, false, true},
-                                                         {6, false, false, false},
-                                                         {4, false, false, true}};
+    const int buttons[][4] = {{7, 1, 1, 1}, {5, 1, 0, 1}, {6, 0, 0, 0}, {4, 0, 0, 1}}; // views
     for (auto [button, standard, camera2, withZ] : buttons) {
         g_JoyState.rgbButtons[button] = 0x80;
         UpdateFrame();
         g_JoyState.rgbButtons[button] = 0x7F;
-        EXPECT_EQ(std::tuple(g_bStandardView, standard ? g_bCamera2View : g_bWithZ),
-                  std::tuple(standard, standard ? camera2 : withZ))
+        EXPECT_EQ(std::pair(g_bStandardView, standard ? g_bCamera2View : g_bWithZ),
+                  std::pair(bool(standard), bool(standard ? camera2 : withZ)))
             << button;
     }
     EXPECT_EQ(Controlled().position.z, z);
@@ -301,8 +298,7 @@ TEST_F(FrameUpdate, PositionIsSentAtMostOncePer40Milliseconds) {
 TEST_F(FrameUpdate, TheOtherCharacterWandersOnlyWithAutoMoveAndNetworkingOff) {
     SceneObject& other = g_SceneObjects[g_nOther];
     other.target = {-20.0f, 0.0f, 0.0f}; // straight behind its start place
-    g_bAutoMove2 = true;
-    g_bNetwork = true;
+    g_bAutoMove2 = g_bNetwork = true;
     UpdateFrame();
     EXPECT_EQ(other.position.z, 40.0f);
     g_bNetwork = false;
@@ -311,17 +307,16 @@ TEST_F(FrameUpdate, TheOtherCharacterWandersOnlyWithAutoMoveAndNetworkingOff) {
 }
 
 TEST_F(FrameUpdate, PickPhaseChoosesWithSOrFAndDrawsThePickScreenInTheSameFrame) {
-    const std::tuple<bool, bool, int, int, int> picks[] = {{false, false, 0, 0, PickCharacter},
-                                                           {true, false, 1, 2, PlaceCharacters},
-                                                           {false, true, 2, 1, PlaceCharacters},
-                                                           {true, true, 2, 1, PlaceCharacters}};
+    const int picks[][5] = {{0, 0, 0, 0, PickCharacter},
+                            {1, 0, 1, 2, PlaceCharacters},
+                            {0, 1, 2, 1, PlaceCharacters},
+                            {1, 1, 2, 1, PlaceCharacters}};
     for (auto [s, f, controlled, other, phase] : picks) {
         g_nPhase = PickCharacter;
         g_nControlled = g_nOther = 0; // neither character yet
         g_SceneObjects[1].yaw = 359.75f, g_SceneObjects[2].yaw = 0.0f;
         device->calls.clear();
-        InjectKeyState('S', s);
-        InjectKeyState('F', f); // 'F' wins
+        InjectKeyState('S', s), InjectKeyState('F', f); // 'F' wins
         UpdateFrame();
         EXPECT_EQ(std::tuple(g_nPhase, g_nControlled, g_nOther),
                   std::tuple(phase, controlled, other))
