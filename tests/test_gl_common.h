@@ -1,6 +1,5 @@
-// Shared set-up of the OpenGL device tests: a window through the window stand-in and a device
-// with a back buffer of a given size, rendered off-screen on Mesa; plus the matrices, meshes,
-// images and pixel checks the tests share.
+// Shared set-up of the OpenGL device tests: a window and a device with a back buffer of a given
+// size, rendered off-screen on Mesa; plus the matrices, meshes, images and pixel checks.
 #pragma once
 
 #include "platform/gfx/d3d.h"
@@ -10,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
@@ -21,18 +19,15 @@
 // z = 10 spans -10..10 both ways, which is pixels 0..200 on a 200x200 back buffer.
 inline D3DXMATRIX Projection90() {
     D3DXMATRIX m{};
-    m.m[0][0] = m.m[1][1] = 1; // 1 / tan(45 degrees)
+    m.m[0][0] = m.m[1][1] = m.m[2][3] = 1;
     m.m[2][2] = 100.0f / 99.0f;
-    m.m[2][3] = 1;
     m.m[3][2] = -100.0f / 99.0f;
     return m;
 }
 
 inline D3DXMATRIX Translation(float x, float y, float z) {
     D3DXMATRIX m = IdentityMatrix();
-    m.m[3][0] = x;
-    m.m[3][1] = y;
-    m.m[3][2] = z;
+    m.m[3][0] = x, m.m[3][1] = y, m.m[3][2] = z;
     return m;
 }
 
@@ -40,10 +35,9 @@ inline D3DXMATRIX Translation(float x, float y, float z) {
 template <class F> std::vector<uint8_t> Image(int width, int height, F color) {
     std::vector<uint8_t> rgba;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            uint32_t c = color(x, y);
-            rgba.insert(rgba.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 255});
-        }
+        for (int x = 0; x < width; ++x)
+            for (int shift : {16, 8, 0, -1})
+                rgba.push_back(shift < 0 ? 255 : uint8_t(color(x, y) >> shift));
     return rgba;
 }
 
@@ -74,8 +68,7 @@ class GlDeviceTest : public ::testing::Test {
         window = CreateWindowExA(0, "DuoscopeTest", "test", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
                                  nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
+        ASSERT_NE(d3d = Direct3DCreate9(D3D_SDK_VERSION), nullptr);
     }
     void TearDown() override {
         device.reset();
@@ -90,8 +83,7 @@ class GlDeviceTest : public ::testing::Test {
         pp.BackBufferFormat = D3DFMT_X8R8G8B8;
         pp.MultiSampleType = samples;
         pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = true;
-        pp.EnableAutoDepthStencil = true;
+        pp.Windowed = pp.EnableAutoDepthStencil = true;
         pp.AutoDepthStencilFormat = D3DFMT_D16;
         return d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
                                  D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device);
@@ -104,13 +96,13 @@ class GlDeviceTest : public ::testing::Test {
         EXPECT_TRUE(device->ReadBackBuffer(rgba));
         return rgba;
     }
-    // Clears colour and depth, runs `draw` and returns the presented frame.
+    // Clears colour and depth, runs `draw` (or draws subset 0 of each mesh) and returns the
+    // presented frame.
     template <class F> std::vector<uint8_t> Frame(F draw, D3DCOLOR clear = 0xFF000000) {
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
         draw();
         return PresentAndRead();
     }
-    // The same, drawing subset 0 of each mesh in turn.
     std::vector<uint8_t> Frame(std::initializer_list<MeshPtr> meshes, D3DCOLOR clear = 0xFF000000) {
         return Frame(
             [&] {
@@ -142,9 +134,8 @@ class GlDeviceTest : public ::testing::Test {
         std::ostringstream off;
         for (Spot s : spots) {
             const uint8_t* p = At(rgba, s.x, s.y);
-            int want[3] = {int(s.rgb >> 16 & 255), int(s.rgb >> 8 & 255), int(s.rgb & 255)};
             for (int c = 0; c < 3; ++c)
-                if (std::abs(p[c] - want[c]) > tolerance) {
+                if (std::abs(p[c] - int(s.rgb >> (16 - 8 * c) & 255)) > tolerance) {
                     off << "(" << s.x << "," << s.y << ") is " << int(p[0]) << "," << int(p[1])
                         << "," << int(p[2]) << " not " << std::hex << s.rgb << std::dec << "; ";
                     break;

@@ -1,6 +1,5 @@
-// Drawing through the built-in fixed-function shader, checked by pixels: transforms and clip
-// depth, culling, lighting, vertex colour, stage-0 texture, blending, colour mask, re-upload;
-// texture files are in test_texture.cpp.
+// The built-in fixed-function shader by pixels: transforms, depth, culling, lighting, vertex
+// colour, stage-0 texture, blending, colour mask, re-upload.
 #include "test_gl_common.h"
 
 #include <cmath>
@@ -15,9 +14,8 @@ class GlDrawTest : public GlDeviceTest {
         ASSERT_EQ(MakeDevice(200, 200), S_OK);
         SetCamera();
     }
-
-    void SetCamera() { // at the origin looking along +z
-        D3DXMATRIX proj = Projection90(), view = IdentityMatrix();
+    void SetCamera(const D3DXMATRIX& view = IdentityMatrix()) { // looking along +z
+        D3DXMATRIX proj = Projection90();
         device->SetTransform(D3DTS_PROJECTION, &proj);
         device->SetTransform(D3DTS_VIEW, &view);
     }
@@ -49,15 +47,12 @@ TEST_F(GlDrawTest, DepthCullingAndPlacement) {
 
     // Culling follows the winding on screen: left square clockwise, right one counter-clockwise.
     auto clockwise = Square(-9, -5, -1, 5, 10), counter = Square(9, -5, 1, 5, 10);
-    struct Case {
-        D3DCULL mode;
-        uint32_t left, right;
-    };
-    for (Case c : {Case{D3DCULL_CCW, 0xFFFFFF, 0}, Case{D3DCULL_CW, 0, 0xFFFFFF},
-                   Case{D3DCULL_NONE, 0xFFFFFF, 0xFFFFFF}}) {
-        device->SetRenderState(D3DRS_CULLMODE, c.mode);
-        EXPECT_TRUE(Shows(Frame({clockwise, counter}), {{75, 100, c.left}, {125, 100, c.right}}))
-            << "cull mode " << c.mode;
+    for (auto [mode, left, right] : {std::tuple(D3DCULL_CCW, 0xFFFFFFu, 0u),
+                                     {D3DCULL_CW, 0u, 0xFFFFFFu},
+                                     {D3DCULL_NONE, ~0u, ~0u}}) {
+        device->SetRenderState(D3DRS_CULLMODE, mode);
+        EXPECT_TRUE(Shows(Frame({clockwise, counter}), {{75, 100, left}, {125, 100, right}}))
+            << "cull mode " << mode;
     }
 
     // x 0..5, y 0..5 at z = 10: the upper right quarter of the centre area (pixels 100..150).
@@ -90,8 +85,7 @@ TEST_F(GlDrawTest, DirectionalLightVertexColourTextureBlendingAndColourMask) {
     EXPECT_NEAR(centre(0, std::sqrt(3.0f), 1), 102, 3) << "60 degrees: cos 0.5";
     EXPECT_NEAR(centre(0, 0, -1), 0, 2) << "from behind";
     EXPECT_NEAR(centre(0, 0, -1, 0.5f), 64, 3) << "the light's ambient times the material's";
-    D3DXMATRIX view = Translation(0, 0, -5);
-    device->SetTransform(D3DTS_VIEW, &view);
+    SetCamera(Translation(0, 0, -5));
     EXPECT_NEAR(centre(0, 0, 1), 204, 3);
     SetCamera();
     // COLORVERTEX (on by default) takes the diffuse colour from the vertices, when they have one.
@@ -104,9 +98,7 @@ TEST_F(GlDrawTest, DirectionalLightVertexColourTextureBlendingAndColourMask) {
     // Unlit, the stage-0 texture modulates the vertex colour: top half red, bottom half blue,
     // green in the left half, times one half, the top row on top.
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    auto texel = [](int x, int y) {
-        return (y < 4 ? 0xFF0000u : 0x0000FFu) | (x < 4 ? 0xFF00 : 0);
-    };
+    auto texel = [](int x, int y) { return (y < 4 ? 0xFF0000u : 0xFFu) | (x < 4 ? 0xFF00 : 0); };
     auto texture = std::make_shared<IDirect3DTexture9>(8, 8, Image(8, 8, texel));
     device->SetTexture(0, texture.get());
     auto grey = Square(-8, -8, 8, 8, 10, 0xFF808080, true);
@@ -154,8 +146,7 @@ TEST_F(GlDrawTest, SubsetsReuploadAndDeviceLoss) {
     SetCamera();
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
     auto again = Frame([&] {
-        device->DrawMeshSubset(*mesh, 0);
-        device->DrawMeshSubset(*mesh, 1);
+        for (DWORD i : {0u, 1u}) device->DrawMeshSubset(*mesh, i);
     });
     EXPECT_TRUE(Shows(again, {{40, 100, 0xFF0000}, {160, 40, 0x00FF00}}));
 }

@@ -1,10 +1,10 @@
-// The effect and data/Duoscope.fx, checked by pixels: each technique, the two cameras in red
-// and in green/blue, depth with and without Z, state save/restore, parse and compile errors.
+// The effect and data/Duoscope.fx, checked by pixels: techniques, cameras, depth, states, errors.
 #include "test_gl_common.h"
 
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -22,13 +22,9 @@ class GlEffectTest : public GlDeviceTest {
         ASSERT_EQ(D3DXCreateEffectFromFileA(device.get(), DUO_SOURCE_DIR "/data/Duoscope.fx",
                                             nullptr, nullptr, 0, nullptr, &effect, nullptr),
                   S_OK);
-        ASSERT_NE(effect, nullptr);
         square = Square(-2, -2, 2, 2);
     }
-    void TearDown() override {
-        effect = nullptr, square = nullptr;
-        GlDeviceTest::TearDown();
-    }
+    void TearDown() override { effect = nullptr, square = nullptr, GlDeviceTest::TearDown(); }
 
     // Hands the effect an object's matrices for two camera views, as the render pass does, and
     // draws it in a grey material, textured when given a texture.
@@ -91,19 +87,14 @@ TEST_F(GlEffectTest, EachTechniqueDrawsItsCameras) {
     // StandardShading draws camera 1 only; the Duoscope techniques camera 1 in red and camera 2
     // in green and blue. Nothing in the middle, nor below the square (y = -2 is pixel 120).
     D3DXMATRIX view1 = Translation(4, 0, 10), view2 = Translation(-4, 0, 10);
-    struct Case {
-        const char* technique;
-        unsigned passes;
-        uint32_t camera1, camera2;
-    };
-    for (Case c :
-         {Case{"StandardShading", 1, 0xCCCCCC, 0}, Case{"DuoscopeWithZ", 2, 0xCC0000, 0x00CCCC},
-          Case{"Duoscope", 2, 0xCC0000, 0x00CCCC}}) {
-        auto rgba = Render(c.technique, [&] { Draw(square, 0.8f, view1, view2); });
-        EXPECT_EQ(passes, c.passes) << c.technique;
-        EXPECT_TRUE(Shows(
-            rgba, {{140, 100, c.camera1}, {60, 100, c.camera2}, {100, 100, 0}, {140, 125, 0}}, 3))
-            << c.technique;
+    for (auto [technique, n, camera1, camera2] : {std::tuple("StandardShading", 1u, 0xCCCCCCu, 0u),
+                                                  {"DuoscopeWithZ", 2u, 0xCC0000u, 0x00CCCCu},
+                                                  {"Duoscope", 2u, 0xCC0000u, 0x00CCCCu}}) {
+        auto rgba = Render(technique, [&] { Draw(square, 0.8f, view1, view2); });
+        EXPECT_EQ(passes, n) << technique;
+        EXPECT_TRUE(
+            Shows(rgba, {{140, 100, camera1}, {60, 100, camera2}, {100, 100, 0}, {140, 125, 0}}, 3))
+            << technique;
     }
 }
 
@@ -155,9 +146,8 @@ TEST_F(GlEffectTest, BeginSavesAndEndRestoresStates) {
                                         D3DRS_ALPHABLENDENABLE};
     using States = std::vector<DWORD>;
     auto states = [&] {
-        States now;
-        for (auto k : kinds) now.push_back(device->GetRenderState(k));
-        return now;
+        return States{device->GetRenderState(kinds[0]), device->GetRenderState(kinds[1]),
+                      device->GetRenderState(kinds[2]), device->GetRenderState(kinds[3])};
     };
     for (size_t i = 0; i < 4; ++i) device->SetRenderState(kinds[i], States{0, 0, 5, 1}[i]);
     ASSERT_EQ(effect->SetTechnique("DuoscopeWithZ"), S_OK);
@@ -174,11 +164,10 @@ TEST_F(GlEffectTest, BeginSavesAndEndRestoresStates) {
 }
 
 TEST_F(GlEffectTest, RefusesUnknownNamesAndReportsErrorsWithFileAndLine) {
-    EXPECT_EQ(effect->SetTechnique("NoSuchTechnique"), E_FAIL);
     D3DXMATRIX m = IdentityMatrix();
-    EXPECT_EQ(effect->SetMatrix("g_mNoSuchMatrix", &m), E_FAIL);
-    EXPECT_EQ(effect->SetInt("g_nNoSuchInt", 1), E_FAIL);
-    EXPECT_EQ(effect->SetTexture("g_txNoSuchTexture", nullptr), E_FAIL);
+    EXPECT_EQ(std::tuple(effect->SetTechnique("NoSuchTechnique"), effect->SetMatrix("g_mNo", &m),
+                         effect->SetInt("g_nNo", 1), effect->SetTexture("g_txNo", nullptr)),
+              std::tuple(E_FAIL, E_FAIL, E_FAIL, E_FAIL));
     EXPECT_EQ(device->CreateEffectFromFile("no_such_effect.fx"), nullptr);
     // A parse error, and a GLSL error on line 5 reported at line 5 with the compiler's reason.
     const std::pair<const char*, const char*> cases[] = {
@@ -204,11 +193,11 @@ TEST_F(GlEffectTest, RefusesUnknownNamesAndReportsErrorsWithFileAndLine) {
                             &err);
     ASSERT_NE(ok, nullptr) << err;
     ok->Begin(&passes, 0);
-    EXPECT_EQ(passes, 1u);
     ok->BeginPass(0);
-    EXPECT_EQ(device->GetRenderState(D3DRS_ALPHABLENDENABLE), 1u);
-    EXPECT_EQ(device->GetRenderState(D3DRS_SRCBLEND), 5u);
-    EXPECT_EQ(device->GetRenderState(D3DRS_DESTBLEND), 6u);
+    EXPECT_EQ(std::tuple(passes, device->GetRenderState(D3DRS_ALPHABLENDENABLE),
+                         device->GetRenderState(D3DRS_SRCBLEND),
+                         device->GetRenderState(D3DRS_DESTBLEND)),
+              std::tuple(1u, 1u, 5u, 6u));
     ok->EndPass();
     ok->End();
     EXPECT_EQ(device->GetRenderState(D3DRS_ALPHABLENDENABLE), 0u);

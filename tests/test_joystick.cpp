@@ -1,6 +1,5 @@
-// The joystick over SDL: the state mapping, set-up with its stderr texts, the lazy acquire,
-// unplugging and plugging in, with SDL virtual controllers. What the state does to the
-// character and the views is checked in test_frame_update.
+// The joystick over SDL virtual controllers: the state mapping, set-up, the lazy acquire,
+// unplugging and plugging in. What the state does is checked in test_frame_update.
 #include "app/joystick.h"
 #include "core/settings.h"
 #include "platform/win/window.h"
@@ -24,8 +23,7 @@ constexpr Axes kCentred = {32767, 32767, 32767, 32767, 32767, 32767, 32767, 3276
 // Runs first: nothing has touched the state yet.
 TEST(JoyState, StartsCentredSoAControllerNotYetReadSteersNothing) {
     EXPECT_EQ(AxesOf(g_JoyState), kCentred);
-    EXPECT_EQ(g_JoyState.rgdwPOV[0], 0xFFFFFFFFu);
-    EXPECT_EQ(g_JoyState.rgbButtons[0], 0);
+    EXPECT_EQ(std::pair(g_JoyState.rgdwPOV[0], int(g_JoyState.rgbButtons[0])), std::pair(~0u, 0));
 }
 
 TEST(JoyState, AxesMapMonotonicallyOntoZeroTo65535AndHatsOntoHundredthsOfDegrees) {
@@ -64,15 +62,9 @@ class Joystick : public ::testing::Test {
 
     SDL_Joystick* Attach(const char* name, int axes = 8, int buttons = 12, int hats = 2) {
         SDL_VirtualJoystickDesc d = {};
-        d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        d.type = SDL_JOYSTICK_TYPE_FLIGHT_STICK;
-        d.naxes = Uint16(axes);
-        d.nbuttons = Uint16(buttons);
-        d.nhats = Uint16(hats);
-        d.name = name;
-        const int index = SDL_JoystickAttachVirtualEx(&d);
-        EXPECT_GE(index, 0) << SDL_GetError();
-        SDL_Joystick* j = SDL_JoystickOpen(index);
+        d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION, d.type = SDL_JOYSTICK_TYPE_FLIGHT_STICK;
+        d.naxes = Uint16(axes), d.nbuttons = Uint16(buttons), d.nhats = Uint16(hats), d.name = name;
+        SDL_Joystick* j = SDL_JoystickOpen(SDL_JoystickAttachVirtualEx(&d));
         EXPECT_NE(j, nullptr) << SDL_GetError();
         handles.push_back(j);
         return j;
@@ -98,8 +90,8 @@ TEST_F(Joystick, WithoutAControllerSetUpSucceedsAndThePollChangesNothing) {
     EXPECT_EQ(g_pJoystick, nullptr);
     g_JoyState.lX = 100;
     PollJoystick();
-    EXPECT_EQ(g_JoyState.lX, 100);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(std::pair(g_JoyState.lX, testing::internal::GetCapturedStderr()),
+              std::pair(100, std::string()));
 }
 
 TEST_F(Joystick, FirstPollAcquiresTheSecondReadsEveryPartOfTheState) {
@@ -137,8 +129,7 @@ TEST_F(Joystick, WithoutAWindowTheDeviceIsKeptButNeverRead) {
     ASSERT_NE(g_pJoystick, nullptr);
     SDL_JoystickSetVirtualAxis(j, 0, 32767);
     Poll(3);
-    EXPECT_EQ(g_JoyState.lX, 32767);
-    EXPECT_FALSE(g_pJoystick->acquired);
+    EXPECT_EQ(std::pair(g_JoyState.lX, g_pJoystick->acquired), std::pair(32767, false));
 }
 
 TEST_F(Joystick, PluggedInLaterIsTakenUpUnpluggedKeepsTheLastStateReleaseLetsGo) {
@@ -156,8 +147,7 @@ TEST_F(Joystick, PluggedInLaterIsTakenUpUnpluggedKeepsTheLastStateReleaseLetsGo)
 
     Detach(first);
     Poll(3);
-    EXPECT_EQ(g_JoyState.lX, 65535); // the last state stays
-    EXPECT_EQ(NameInUse(), "Old pad");
+    EXPECT_EQ(std::pair(g_JoyState.lX, NameInUse()), std::pair(65535, std::string("Old pad")));
     SDL_Joystick* spare = Attach("Spare pad");
     SDL_JoystickSetVirtualAxis(spare, 0, -32768);
     PollJoystick();
@@ -168,8 +158,7 @@ TEST_F(Joystick, PluggedInLaterIsTakenUpUnpluggedKeepsTheLastStateReleaseLetsGo)
     ReleaseJoystick();
     SDL_JoystickSetVirtualAxis(spare, 0, 0);
     PollJoystick(); // released: no poll, no taking up
-    EXPECT_EQ(g_pJoystick, nullptr);
-    EXPECT_EQ(g_JoyState.lX, 0);
+    EXPECT_TRUE(g_pJoystick == nullptr && g_JoyState.lX == 0);
 }
 
 } // namespace

@@ -1,14 +1,14 @@
-// Models on the recording device: the hierarchy allocator's records, loading real .x files into
-// slots, posing with software skinning at an animation time, missing files and bones; drawing
-// in two sweeps, the materials and textures handed to the device and the effect, and the world
-// transforms of a hierarchy.
-#include "core/settings.h"
+// Models on the recording device: the hierarchy allocator, loading .x files into slots,
+// skinning at an animation time, and drawing in two sweeps with materials and textures.
 #include "core/matrix.h"
+#include "core/settings.h"
 #include "models/model.h"
 #include "support/recording_scene.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -50,15 +50,15 @@ class Models : public ::testing::Test {
         for (const RecordedCall& c : device->Calls("DrawSubset")) ids.push_back(c.a);
         return ids;
     }
-    // Index of the first call with that op (and state, for render states) at or after from.
-    size_t Find(const std::string& op, size_t from = 0, int state = -1, int value = -1) const {
-        for (size_t i = from; i < device->calls.size(); ++i) {
-            const RecordedCall& c = device->calls[i];
-            if (c.op == op && (state < 0 || c.a == DWORD(state)) &&
-                (value < 0 || c.b == DWORD(value)))
-                return i;
-        }
-        return SIZE_MAX;
+    // Render states set ("state=value") and subsets drawn ("draw id"), in order.
+    std::string Trace() const {
+        std::string t;
+        for (const RecordedCall& c : device->calls)
+            if (c.op == "SetRenderState" || c.op == "DrawSubset")
+                t += (c.op[0] == 'D' ? "draw " + std::to_string(c.a)
+                                     : std::to_string(c.a) + "=" + std::to_string(c.b)) +
+                     " ";
+        return t;
     }
 
     std::shared_ptr<RecordingDevice> device;
@@ -69,14 +69,9 @@ TEST_F(Models, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame("Hips", &named), S_OK);
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame(nullptr, &unnamed), S_OK);
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame("", &empty), S_OK);
-    EXPECT_STREQ(named->Name, "Hips");
-    EXPECT_STREQ(unnamed->Name, "no_name");
-    EXPECT_STREQ(empty->Name, ""); // an empty name stays empty
+    EXPECT_EQ(std::string(named->Name) + "|" + unnamed->Name + "|" + empty->Name, "Hips|no_name|");
     const D3DXMATRIX identity = IdentityMatrix();
     EXPECT_EQ(std::memcmp(&named->TransformationMatrix, &identity, sizeof identity), 0);
-    EXPECT_EQ(
-        std::memcmp(&static_cast<ModelFrame*>(named)->CombinedMatrix, &identity, sizeof identity),
-        0);
     for (D3DXFRAME* f : {named, unnamed, empty, (D3DXFRAME*)nullptr})
         EXPECT_EQ(g_HierarchyAllocator.DestroyFrame(f), S_OK);
     EXPECT_EQ(g_HierarchyAllocator.DestroyMeshContainer(nullptr), S_OK);
@@ -109,9 +104,7 @@ TEST_F(Models, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDra
     const DWORD adjacency[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     MeshPtr mesh = MakeTriangleMesh(device.get(), 3);
     mc = Create(3, materials, 3, adjacency, nullptr, mesh);
-    EXPECT_NE(mc->pTextures[0], nullptr);
-    EXPECT_EQ(mc->pTextures[1], nullptr);
-    EXPECT_EQ(mc->pTextures[2], nullptr);
+    EXPECT_TRUE(mc->pTextures[0] && !mc->pTextures[1] && !mc->pTextures[2]);
     EXPECT_EQ(mc->pMaterials[2].MatD3D.Diffuse.a, 0.5f);
     EXPECT_EQ(std::memcmp(mc->pAdjacency, adjacency, sizeof adjacency), 0);
     EXPECT_EQ(mc->pDrawMesh, mc->MeshData.pMesh);
@@ -120,25 +113,16 @@ TEST_F(Models, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDra
     EXPECT_EQ(mesh.use_count(), 1); // both released
 
     // Skinned: its own draw mesh, the bones' offsets, and an attribute table.
-    xfile::Bone a, b;
-    a.name = "Upper";
-    a.offset = IdentityMatrix();
+    xfile::Bone a{"Upper", {0, 1}, {1, 1}, IdentityMatrix()},
+        b{"Lower", {2, 3, 4, 5}, {1, 1, 1, 1}, IdentityMatrix()};
     a.offset.m[3][1] = -2.0f;
-    a.vertices = {0, 1};
-    a.weights = {1.0f, 1.0f};
-    b.name = "Lower";
-    b.offset = IdentityMatrix();
-    b.vertices = {2, 3, 4, 5};
-    b.weights = {1.0f, 1.0f, 1.0f, 1.0f};
     auto skin = std::make_shared<ID3DXSkinInfo>(6, std::vector<xfile::Bone>{a, b});
     mc = Create(2, materials + 1, 2, nullptr, skin);
     EXPECT_NE(mc->pDrawMesh, mc->MeshData.pMesh);
     EXPECT_EQ(mc->pDrawMesh->GetNumVertices(), mc->MeshData.pMesh->GetNumVertices());
-    EXPECT_EQ(mc->NumBones, 2u);
-    EXPECT_EQ(mc->pBoneOffsets[0].m[3][1], -2.0f);
-    EXPECT_EQ(mc->NumAttributeRanges, 2u);
-    EXPECT_EQ(mc->pAttributeRanges[1].AttribId, 1u);
-    EXPECT_EQ(mc->ppBoneFrameMatrices[0], nullptr); // linked after loading
+    EXPECT_EQ(std::tuple(mc->NumBones, mc->pBoneOffsets[0].m[3][1], mc->NumAttributeRanges,
+                         mc->pAttributeRanges[1].AttribId),
+              std::tuple(2u, -2.0f, 2u, 1u));
     g_HierarchyAllocator.DestroyMeshContainer(mc);
 }
 
@@ -150,16 +134,17 @@ TEST_F(Models, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOnceP
     ModelMeshContainer* mc = FirstContainer(m.pRootFrame);
     ASSERT_NE(mc, nullptr);
     ASSERT_NE(mc->pSkinInfo, nullptr);
-    auto drawn = mc->pDrawMesh->Vertices();
-    // Offset undoes the bind pose: at time 0 the vertices sit where the file put them.
-    EXPECT_NEAR(drawn[1].position[0], 1.0f, 1e-5);
-    EXPECT_NEAR(drawn[2].position[1], 1.0f, 1e-5);
-
+    // Offset undoes the bind pose: at time 0 the vertices sit where the file put them; at 0.5
+    // they moved 2 with the bone.
+    const auto near = [&](std::array<float, 3> want) {
+        auto v = mc->pDrawMesh->Vertices();
+        return std::fabs(v[0].position[0] - want[0]) + std::fabs(v[1].position[0] - want[1]) +
+                   std::fabs(v[2].position[1] - want[2]) <
+               1e-4f;
+    };
+    EXPECT_TRUE(near({0, 1, 1}));
     UpdateModelAnimation(1, 0.5f);
-    drawn = mc->pDrawMesh->Vertices();
-    EXPECT_NEAR(drawn[0].position[0], 2.0f, 1e-4); // moved with the bone
-    EXPECT_NEAR(drawn[1].position[0], 3.0f, 1e-4);
-    EXPECT_NEAR(drawn[2].position[1], 1.0f, 1e-4);
+    EXPECT_TRUE(near({2, 3, 1}));
     EXPECT_EQ(mc->MeshData.pMesh->Vertices()[1].position[0], 1.0f) << "source never touched";
 
     MeshVertex* v = nullptr;
@@ -170,16 +155,13 @@ TEST_F(Models, SkinnedHierarchyIsPosedAtTimeZeroFollowsTheAnimationAndSkinsOnceP
     EXPECT_EQ(mc->pDrawMesh->Vertices()[0].position[0], 99.0f) << "same time: not skinned again";
     UpdateModelAnimation(1, 0.0f);
     EXPECT_NEAR(mc->pDrawMesh->Vertices()[0].position[0], 0.0f, 1e-4);
-}
 
-TEST_F(Models, BoneWithoutFrameFollowsTheRoot) {
+    // A bone no frame has follows the root: offset (0, -1, 0) times the root's identity.
     testing::internal::CaptureStderr();
     LoadModel(2, TestFile("lost_bone.x").c_str(), true);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("NoSuchFrame"), std::string::npos);
-    ModelMeshContainer* mc = FirstContainer(g_ModelSlots[2].pRootFrame);
-    ASSERT_NE(mc, nullptr);
+    ASSERT_NE(mc = FirstContainer(g_ModelSlots[2].pRootFrame), nullptr);
     UpdateModelAnimation(2, 0.5f);
-    // offset (0,-1,0) times the identity of the root.
     EXPECT_NEAR(mc->pDrawMesh->Vertices()[2].position[1], 0.0f, 1e-5);
 }
 
@@ -188,8 +170,7 @@ TEST_F(Models, MissingFileLeavesTheSlotEmptyAndHarmless) {
     LoadModel(0, "no-such-room.x", false);
     LoadModel(1, "no-such-man.x", true);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("no-such-room.x"), std::string::npos);
-    EXPECT_NE(err.find("no-such-man.x"), std::string::npos);
+    EXPECT_TRUE(err.find("no-such-room.x") != err.npos && err.find("no-such-man.x") != err.npos);
     EXPECT_TRUE(IsModelSlotEmpty(0) && IsModelSlotEmpty(1));
     device->calls.clear();
     UpdateModelAnimation(1, 0.3f);
@@ -221,32 +202,20 @@ TEST_F(Models, OurModelsLoad) {
         ASSERT_NE(mc, nullptr);
         for (DWORD b = 0; b < mc->NumBones; ++b) EXPECT_NE(mc->ppBoneFrameMatrices[b], nullptr);
         // About 24 units tall at time 0, standing on y = 0.
-        float top = -1e9f, bottom = 1e9f;
-        for (const MeshVertex& v : mc->pDrawMesh->Vertices()) {
-            top = std::max(top, v.position[1]);
-            bottom = std::min(bottom, v.position[1]);
-        }
-        EXPECT_NEAR(top - bottom, 24.0f, 2.5f);
-        EXPECT_NEAR(bottom, 0.0f, 1.0f);
+        auto [low, high] = std::minmax_element(
+            mc->pDrawMesh->Vertices().begin(), mc->pDrawMesh->Vertices().end(),
+            [](const MeshVertex& a, const MeshVertex& b) { return a.position[1] < b.position[1]; });
+        EXPECT_NEAR(high->position[1] - low->position[1], 24.0f, 2.5f);
+        EXPECT_NEAR(low->position[1], 0.0f, 1.0f);
     }
 }
 
 TEST_F(Models, OpaqueThenBlendedSweepAndAlphaAboveOneNever) {
     MakePlainSlot(0, {1.0f, 0.5f, 1.5f});
     DrawModel(0);
-    EXPECT_EQ(DrawnSubsets(), (std::vector<DWORD>{0, 1}));
-    const size_t blendOn = Find("SetRenderState", 0, D3DRS_ALPHABLENDENABLE, TRUE);
-    const size_t first = Find("DrawSubset");
-    const size_t second = Find("DrawSubset", first + 1);
-    EXPECT_LT(first, blendOn);
-    EXPECT_LT(blendOn, second);
-    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_SRCBLEND, D3DBLEND_SRCALPHA), SIZE_MAX);
-    EXPECT_NE(Find("SetRenderState", blendOn, D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA), SIZE_MAX);
-    EXPECT_GT(Find("SetRenderState", second, D3DRS_ALPHABLENDENABLE, FALSE), second);
-    // Colour vertex off for the model, on again after; stage 0 unbound at the end.
-    const RecordedCall& f = device->calls.front();
-    EXPECT_EQ(std::tuple(f.op, f.a, f.b), std::tuple("SetRenderState", 0u + D3DRS_COLORVERTEX, 0u));
-    EXPECT_EQ(device->GetRenderState(D3DRS_COLORVERTEX), DWORD(TRUE));
+    // Colour vertex (141) off; the opaque subset; blending (27) on with source alpha (19 = 5)
+    // and inverse source alpha (20 = 6) for the translucent one; then both back.
+    EXPECT_EQ(Trace(), "141=0 draw 0 27=1 19=5 20=6 draw 1 27=0 141=1 ");
     EXPECT_EQ(device->texture0, nullptr);
 }
 
@@ -260,7 +229,8 @@ TEST_F(Models, UntexturedSubsetLeavesTheEffectTextureAsItWas) {
               std::tuple("g_txScene", texture.get()));
     const auto flags = device->Calls("Effect.SetInt"); // g_bHasTexture 1, then 0
     ASSERT_EQ(flags.size(), 2u);
-    EXPECT_EQ(std::tuple(flags[0].a, flags[1].a), std::tuple(1u, 0u));
+    EXPECT_EQ(std::tuple(flags[0].name, flags[0].a, flags[1].a),
+              std::tuple("g_bHasTexture", 1u, 0u));
     EXPECT_EQ(device->Calls("Effect.CommitChanges").size(), 2u);
     // The device's stage 0 got the texture, then null for the second subset.
     const auto stage0 = device->Calls("SetTexture");
@@ -284,23 +254,14 @@ TEST_F(Models, WithoutEffectOnlyTheDeviceIsToldAndWithoutMaterialsNothingIsDrawn
 }
 
 TEST_F(Models, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
-    HierarchyAllocator& alloc = g_HierarchyAllocator;
-    D3DXFRAME* root = nullptr;
-    D3DXFRAME* child = nullptr;
-    ASSERT_EQ(alloc.CreateFrame("root", &root), S_OK);
-    ASSERT_EQ(alloc.CreateFrame("child", &child), S_OK);
+    D3DXFRAME *root = nullptr, *child = nullptr;
+    ASSERT_EQ(g_HierarchyAllocator.CreateFrame("root", &root), S_OK);
+    ASSERT_EQ(g_HierarchyAllocator.CreateFrame("child", &child), S_OK);
     root->pFrameFirstChild = child;
-    D3DXMESHDATA data = {D3DXMESHTYPE_MESH, MakeTriangleMesh(device.get(), 1)};
-    D3DXMATERIAL material = {MaterialWithAlpha(1.0f), nullptr};
-    D3DXMESHCONTAINER* mc = nullptr;
-    ASSERT_EQ(
-        alloc.CreateMeshContainer("mesh", &data, &material, nullptr, 1, nullptr, nullptr, &mc),
-        S_OK);
-    child->pMeshContainer = mc;
+    child->pMeshContainer = Create(1, nullptr, 0);
     D3DXMatrixTranslation(&static_cast<ModelFrame*>(child)->CombinedMatrix, 0, 1, 0);
-    ModelSlot& m = g_ModelSlots[1];
-    m.IsHierarchy = true;
-    m.pRootFrame = static_cast<ModelFrame*>(root);
+    g_ModelSlots[1].IsHierarchy = true;
+    g_ModelSlots[1].pRootFrame = static_cast<ModelFrame*>(root);
 
     D3DXMATRIX incoming;
     D3DXMatrixTranslation(&incoming, 5, 0, 0);
@@ -309,12 +270,12 @@ TEST_F(Models, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
     DrawModel(1);
     const auto draws = device->Calls("DrawSubset");
     ASSERT_EQ(draws.size(), 1u);
-    EXPECT_EQ(draws[0].matrix.m[3][0], 5.0f); // frame world = combined x incoming
-    EXPECT_EQ(draws[0].matrix.m[3][1], 1.0f);
     D3DXMATRIX after;
     device->GetTransform(D3DTS_WORLD, &after);
-    EXPECT_EQ(after.m[3][0], 5.0f); // restored
-    EXPECT_EQ(after.m[3][1], 0.0f);
+    // Frame world = combined x incoming; the incoming world is restored afterwards.
+    EXPECT_EQ(
+        std::tuple(draws[0].matrix.m[3][0], draws[0].matrix.m[3][1], after.m[3][0], after.m[3][1]),
+        std::tuple(5.0f, 1.0f, 5.0f, 0.0f));
 }
 
 } // namespace

@@ -1,17 +1,16 @@
 // The combined-view render pass and the overlay on the recording device.
-#include "core/settings.h"
-#include "models/model.h"
-#include "render/camera.h"
 #include "core/matrix.h"
+#include "core/settings.h"
+#include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"
+#include "support/gl_scene.h"
 #include "support/recording_scene.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <tuple>
 
 namespace {
@@ -26,10 +25,7 @@ class RenderPass : public ::testing::Test {
     void SetUp() override {
         device = UseRecordingDevice();
         PlaceObject(0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0);
-        PlaceObject(1, 1, -20, 0, 40, 1, 1, 1, 0, 90, 0);
-        PlaceObject(2, 2, 0, 0, -40, 1, 1, 1, 0, 0, 0);
-        UpdateCamera(g_nControlled, g_vEye1, g_fEyeYaw1);
-        UpdateCamera(g_nOther, g_vEye2, g_fEyeYaw2);
+        PlaceStartScene();
     }
     void TearDown() override { ReleaseRecordingDevice(); }
 
@@ -39,6 +35,14 @@ class RenderPass : public ::testing::Test {
         for (const RecordedCall& c : device->Calls("Effect.SetMatrix"))
             if (c.name != "g_mProjection1") all.push_back(c);
         return {all.begin() + long(n * 5), all.begin() + long(n * 5 + 5)};
+    }
+
+    // The overlay's lines, "*" before the bold ones.
+    std::string Overlay() const {
+        std::string s;
+        for (const RecordedCall& l : device->Calls("Font.DrawText"))
+            s += (l.name == "Times New Roman Bold" ? "*" : "") + l.text + "\n";
+        return s;
     }
 
     std::shared_ptr<RecordingDevice> device;
@@ -54,10 +58,8 @@ TEST_F(RenderPass, FrameCallSequenceWithoutHelpOrFonts) {
     EXPECT_EQ(device->OpSequence(), "Clear BeginScene SetTransform Effect.SetTechnique "
                                     "Effect.Begin " +
                                         pass + pass + "Effect.End EndScene Present");
-    EXPECT_EQ(device->calls[0].a, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
-    EXPECT_EQ(device->calls[0].b, 0u);
+    EXPECT_EQ(std::tuple(device->calls[0].a, device->calls[0].b), std::tuple(3u, 0u)); // black
     ExpectMatrixEq(device->calls[2].matrix, IdentityMatrix(), "world identity");
-    EXPECT_EQ(device->Calls("Effect.Begin")[0].b, 0u); // flags 0
     // Every pass draws every model. Help on but no fonts: no text, still presented.
     for (int slot = 0; slot < 3; ++slot) MakePlainSlot(slot, {1.0f});
     g_bShowHelp = true;
@@ -70,26 +72,6 @@ TEST_F(RenderPass, FrameCallSequenceWithoutHelpOrFonts) {
     EXPECT_EQ(device->calls.back().op, "Present");
 }
 
-TEST_F(RenderPass, TechniqueFollowsTheViewFlags) {
-    struct Case {
-        bool standard, withZ, camera2;
-        const char* technique;
-    };
-    for (Case c :
-         {Case{false, true, false, "DuoscopeWithZ"}, Case{false, false, false, "Duoscope"},
-          Case{true, true, false, "StandardShading"}, Case{true, false, true, "StandardShading"}}) {
-        g_bStandardView = c.standard;
-        g_bWithZ = c.withZ;
-        g_bCamera2View = c.camera2;
-        device->calls.clear();
-        RenderScene();
-        EXPECT_EQ(device->Calls("Effect.SetTechnique")[0].name, c.technique);
-        const size_t passes = device->techniquePasses[c.technique];
-        EXPECT_EQ(device->Calls("Effect.BeginPass").size(), passes);
-        EXPECT_EQ(device->Calls("Effect.SetMatrix").size(), passes * 16);
-    }
-}
-
 TEST_F(RenderPass, ObjectsGetTheirWorldAndBothCamerasMatricesAndCameraTwoViewSwapsThem) {
     const D3DXMATRIX identity = IdentityMatrix();
     D3DXMATRIX vp1, vp2;
@@ -100,19 +82,14 @@ TEST_F(RenderPass, ObjectsGetTheirWorldAndBothCamerasMatricesAndCameraTwoViewSwa
         device->calls.clear();
         RenderScene();
         // The projection is handed once per pass, before the objects.
-        const auto all = device->Calls("Effect.SetMatrix");
-        EXPECT_EQ(all[0].name, "g_mProjection1");
-        ExpectMatrixEq(all[0].matrix, g_matProj, "projection");
+        EXPECT_EQ(device->Calls("Effect.SetMatrix")[0].name, "g_mProjection1");
         const auto room = ObjectMatrices(0);
         const char* names[] = {"g_mWorld", "g_mWorldView1", "g_mWorldViewProjection1",
                                "g_mWorldView2", "g_mWorldViewProjection2"};
         const D3DXMATRIX* want[] = {&identity, camera2 ? &g_matView2 : &g_matView1,
                                     camera2 ? &vp2 : &vp1, camera2 ? &g_matView1 : &g_matView2,
                                     camera2 ? &vp1 : &vp2};
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(room[i].name, names[i]);
-            ExpectMatrixEq(room[i].matrix, *want[i], names[i]);
-        }
+        for (int i = 0; i < 5; ++i) ExpectMatrixEq(room[i].matrix, *want[i], names[i]);
     }
     // Controlled (slot 2) second, other (slot 1, yaw 90) third.
     EXPECT_EQ(ObjectMatrices(1)[0].matrix.m[3][2], -40.0f);
@@ -133,11 +110,11 @@ TEST_F(RenderPass, WithoutEffectTheFixedFunctionPathShowsCameraOne) {
         if (c.a == D3DTS_VIEW) ExpectMatrixEq(c.matrix, g_matView1, "view"), ++views;
     EXPECT_EQ(views, 1);
     EXPECT_EQ(device->calls.back().op, "Present");
-    const auto lines = device->Calls("Font.DrawText"); // the overlay marks what is shown
-    ASSERT_GT(lines.size(), 14u);
-    EXPECT_EQ(lines[12].text + lines[12].name,
-              "[1]: normal view from camera 1Times New Roman Bold");
-    EXPECT_EQ(lines[14].text + lines[14].name, "[3]: Duoscope viewTimes New Roman");
+    const std::string overlay = Overlay(); // marks what is shown
+    EXPECT_NE(overlay.find("\n*[1]: normal view from camera 1\n[2]: normal view from camera 2\n"
+                           "[3]: Duoscope view\n"),
+              std::string::npos)
+        << overlay;
 }
 
 TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
@@ -147,43 +124,34 @@ TEST_F(RenderPass, OverlayLinesFontsAndRectanglesWithBoldFollowingTheFlags) {
     RenderScene();
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 16u);
-    std::string texts;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 16; ++i) { // white, the whole text, 25 pixels apart
         const RecordedCall& l = lines[i];
-        texts += l.text + "|";
         EXPECT_EQ(std::tuple(l.count, l.a, l.b), std::tuple(int(l.text.size()), 0u, 0xFFFFFFFFu));
         EXPECT_EQ((std::array{l.rect.left, l.rect.top, l.rect.right, l.rect.bottom}),
                   (std::array{10, i * 25, 410, i * 25 + 60}));
     }
-    EXPECT_EQ(texts, "|Press F1 to show/hide help|Display: 800x600 (59.9 fps)|[Esc/F10] Quit|"
-                     "[Cursor Left] Turn left|[Cursor Right] Turn right|[Cursor Up] Move forward|"
-                     "[Cursor Down] Move backward|[A] Strafe left|[D] Strafe right|[W] Move up|"
-                     "[S] Move down|[1]: normal view from camera 1|"
-                     "[2]: normal view from camera 2|[3]: Duoscope view|"
-                     "[4]: Toggle auto move camera 2|");
+    // Bold: the key help, the view shown (DuoscopeWithZ at start) and auto move when on.
+    EXPECT_EQ(Overlay(), "\n*Press F1 to show/hide help\n*Display: 800x600 (59.9 fps)\n"
+                         "*[Esc/F10] Quit\n*[Cursor Left] Turn left\n*[Cursor Right] Turn right\n"
+                         "*[Cursor Up] Move forward\n*[Cursor Down] Move backward\n"
+                         "*[A] Strafe left\n*[D] Strafe right\n*[W] Move up\n*[S] Move down\n"
+                         "[1]: normal view from camera 1\n[2]: normal view from camera 2\n"
+                         "*[3]: Duoscope view\n[4]: Toggle auto move camera 2\n");
     // The overlay comes after the effect's End and before EndScene.
     const std::string seq = device->OpSequence();
     EXPECT_LT(seq.find("Effect.End "), seq.find("Font.DrawText"));
     EXPECT_LT(seq.rfind("Font.DrawText"), seq.find("EndScene"));
-
-    // Bold lines (1 per line): the key help, the view shown and auto move when on.
-    auto boldLines = [&] {
-        std::string bold;
-        for (const RecordedCall& l : device->Calls("Font.DrawText"))
-            bold += l.name == "Times New Roman Bold" ? '1' : '0';
-        return bold;
-    };
-    EXPECT_EQ(boldLines(), "0111111111110010"); // DuoscopeWithZ at start
-    for (auto [standard, withZ, camera2, autoMove, bold] :
+    for (auto [standard, withZ, camera2, autoMove, marks] :
          {std::tuple(true, true, true, true, "0111111111110101"),
-          std::tuple(false, false, false, false, "0111111111110000")}) {
-        g_bStandardView = standard;
-        g_bWithZ = withZ;
-        g_bCamera2View = camera2;
+          {false, false, false, false, "0111111111110000"}}) { // 1: bold
+        g_bStandardView = standard, g_bWithZ = withZ, g_bCamera2View = camera2;
         g_bAutoMove2 = autoMove;
         device->calls.clear();
         RenderScene();
-        EXPECT_EQ(boldLines(), bold);
+        std::string bold;
+        for (const RecordedCall& l : device->Calls("Font.DrawText"))
+            bold += l.name == "Times New Roman Bold" ? '1' : '0';
+        EXPECT_EQ(bold, marks);
     }
 }
 
@@ -194,11 +162,12 @@ TEST_F(RenderPass, ExtendedHelpAddsItsLinesAndStatusLineIsShown) {
     g_bShowExtendedHelp = false;
     const auto lines = device->Calls("Font.DrawText");
     ASSERT_EQ(lines.size(), 19u); // no joystick: no read-out
-    EXPECT_EQ(lines[0].text, "Connected to server *127.0.0.1*");
-    EXPECT_EQ(lines[16].text, "'Z': enable Duoscope (withoutZ)");
-    EXPECT_EQ(lines[17].text, "'C': computer control camera 1");
-    EXPECT_EQ(lines[18].text, "'X': user control camera 1");
-    EXPECT_EQ(lines[18].name, "Times New Roman Bold"); // user control at start
+    // The status line first; user control at start: its line is bold.
+    const std::string overlay = Overlay();
+    EXPECT_EQ(overlay.substr(0, overlay.find('\n')), "Connected to server *127.0.0.1*");
+    EXPECT_EQ(overlay.substr(overlay.find("'Z'")), "'Z': enable Duoscope (withoutZ)\n"
+                                                   "'C': computer control camera 1\n"
+                                                   "*'X': user control camera 1\n");
     EXPECT_EQ(lines[18].rect.top, 450);
     SetStatusLine("%s", "");
 }

@@ -2,9 +2,8 @@
 // tests and benchmarks that render whole frames.
 #pragma once
 
-// Registers the window class, creates the window and the device (windowed unless fullScreen,
-// the current g_nScreenWidth x g_nScreenHeight), and loads the effect, fonts and models from
-// data/. Returns false when no device could be made.
+// Creates the window (windowed unless fullScreen, g_nScreenWidth x g_nScreenHeight) and the
+// device, and loads the effect, fonts and models from data/. False when no device was made.
 bool StartGlScene(bool fullScreen = false);
 // Places both characters at their start places and updates both cameras.
 void PlaceStartScene();

@@ -35,8 +35,7 @@ MeshPtr MakeTriangleMesh(IDirect3DDevice9* device, int subsets) {
     for (int i = 0; i < subsets; ++i) {
         for (int c = 0; c < 3; ++c) {
             indices.push_back(uint32_t(vertices.size()));
-            vertices.push_back(
-                {{float(c == 1), float(c == 2), float(i)}, {0, 0, -1}, {}, 0xFFFFFFFF});
+            vertices.push_back({{float(c == 1), float(c == 2), float(i)}, {0, 0, -1}, {}, ~0u});
         }
         attributes.push_back(uint32_t(i));
     }
@@ -53,9 +52,7 @@ D3DMATERIAL9 MaterialWithAlpha(float alpha) {
 
 void MakePlainSlot(int slot, const std::vector<float>& alphas,
                    const std::vector<TexturePtr>& textures) {
-    ModelSlot& m = g_ModelSlots[slot];
-    m = ModelSlot{};
-    m.IsHierarchy = false;
+    ModelSlot& m = g_ModelSlots[slot] = ModelSlot{};
     m.pMesh = MakeTriangleMesh(g_pDevice.get(), int(alphas.size()));
     m.NumMaterials = DWORD(alphas.size());
     if (alphas.empty()) return;

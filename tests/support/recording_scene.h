@@ -1,5 +1,5 @@
-// Sets up the system's globals on a recording device, with hand-made models, for tests of the
-// drawing code.
+// The system's globals on a recording device, with hand-made models, for tests of the drawing
+// code.
 #pragma once
 
 #include "platform/gfx/mesh.h"
@@ -8,12 +8,11 @@
 #include <memory>
 #include <vector>
 
-// Puts a fresh recording device, its fonts and (optionally) its effect in g_pDevice, g_pFont,
-// g_pFontBold and g_pEffect; resets settings, scene and model slots.
+// A fresh recording device, its fonts and (optionally) its effect in g_pDevice, g_pFont,
+// g_pFontBold and g_pEffect; settings, scene and model slots reset.
 std::shared_ptr<RecordingDevice> UseRecordingDevice(bool withEffect = true);
 // Releases the globals set above and empties the model slots.
 void ReleaseRecordingDevice();
-
 // A mesh of one triangle per attribute id, faces sorted so it has an attribute table.
 MeshPtr MakeTriangleMesh(IDirect3DDevice9* device, int subsets);
 D3DMATERIAL9 MaterialWithAlpha(float alpha);
