@@ -52,6 +52,7 @@ D3DMATERIAL9 MaterialWithAlpha(float alpha) {
 
 void MakePlainSlot(int slot, const std::vector<float>& alphas,
                    const std::vector<TexturePtr>& textures) {
+    if (!IsModelSlotEmpty(slot)) FreeModel(slot); // a test may fill a slot twice
     ModelSlot& m = g_ModelSlots[slot] = ModelSlot{};
     m.pMesh = MakeTriangleMesh(g_pDevice.get(), int(alphas.size()));
     m.NumMaterials = DWORD(alphas.size());
