@@ -37,10 +37,10 @@ fi
 shots="$root/$build"
 common=(SDL_VIDEODRIVER=offscreen DUOSCOPE_FIXED_STEP=20 DUOSCOPE_SEED=1 DUOSCOPE_FRAMES=450)
 env "${common[@]}" DUOSCOPE_SCREENSHOT="$shots/net-a.png" \
-    DUOSCOPE_KEYS="F1@0-100,1@0-100,UP@0-9000000,DOWN@600-9000000" "$root/$build/duoscope-net" &
+    DUOSCOPE_KEYS="F1@0-100,1@200-300,UP@0-9000000,DOWN@600-9000000" "$root/$build/duoscope-net" &
 a=$!
 env "${common[@]}" DUOSCOPE_SCREENSHOT="$shots/net-b.png" \
-    DUOSCOPE_KEYS="F1@0-100,1@0-100,UP@0-1400,RIGHT@1400-5000,UP@5000-9000000,DOWN@5000-9000000" \
+    DUOSCOPE_KEYS="F1@0-100,1@200-300,UP@0-1400,RIGHT@1400-5000,UP@5000-9000000,DOWN@5000-9000000" \
     "$root/$build/duoscope-net" &
 b=$!
 wait $a $b
