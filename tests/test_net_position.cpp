@@ -1,5 +1,6 @@
-// Received positions and the server connection: the receive rules, the status texts, and
-// server.txt as users (and accidents) write it.
+// Received positions and the server connection: the receive rules, the status texts, server.txt
+// as users (and accidents) write it, the hook that moves the server port.
+#include "app/shell.h"
 #include "core/settings.h"
 #include "net/net.h"
 #include "render/render.h"
@@ -21,8 +22,8 @@ std::string Status() {
     return text;
 }
 
-// Hands onNetworkMessage a body as the session does: three words in host order, then the
-// sender id and x, y, z, yaw little-endian.
+// A body as the session hands it over: three words in host order, then the sender id and x,
+// y, z, yaw little-endian.
 void Receive(int32_t type, int32_t sender, float x, float y, float z, float yaw) {
     uint8_t b[32];
     const int32_t head[4] = {type, 0, sender, sender};
@@ -49,10 +50,8 @@ TEST(Position, ReceiveRules) {
     EXPECT_EQ(Status(), "Got position from network: 1.50 0.00 -20.25 (yrot: 90.00)");
     EXPECT_EQ(o.position.x, 0.0f); // the frame applies it, in one piece
     ApplyReceivedPosition();
-    EXPECT_EQ(o.position.x, 1.5f);
-    EXPECT_EQ(o.position.y, 0.0f);
-    EXPECT_EQ(o.position.z, -20.25f);
-    EXPECT_EQ(o.yaw, 90.0f);
+    EXPECT_EQ(std::vector<float>({o.position.x, o.position.y, o.position.z, o.yaw}),
+              std::vector<float>({1.5f, 0.0f, -20.25f, 90.0f}));
     EXPECT_FALSE(o.moved);
     EXPECT_EQ(g_SceneObjects[2].position.x, 0.0f); // the controlled one stays
 
@@ -76,13 +75,12 @@ TEST(Position, ServerTxt) {
         ReadBytes(fd, 28);
     });
     g_nServerPort = server.port;
-    const std::vector<std::pair<std::string, std::string>> cases = {
+    const std::pair<std::string, std::string> cases[] = {
         {"localhost\n", "Try to connect to server *localhost*"}, // names are not looked up
         {"", "Try to connect to server **"},
         {std::string("\x01\x02\xff\x00z", 5), "Try to connect to server *\x01\x02\xff*"},
         {std::string(10000, 'a'), "Try to connect to server *" + std::string(229, 'a')},
-        {"  127.0.0.1 192.0.2.1\nmore\n", "Connected to server *127.0.0.1*"},
-    };
+        {"  127.0.0.1 192.0.2.1\nmore\n", "Connected to server *127.0.0.1*"}};
     for (const auto& [content, status] : cases) {
         std::ofstream("server.txt") << content;
         connectToServer();
@@ -96,6 +94,18 @@ TEST(Position, ServerTxt) {
     g_NetSession.ownId = 0;
     g_nServerPort = 9009;
     std::filesystem::current_path(home);
+}
+
+TEST(Position, MalformedServerPortIsRefused) {
+    for (const char* port : {"0", "65536", "12x", "-1"}) {
+        setenv("DUOSCOPE_SERVER_PORT", port, 1);
+        AutomationHooks hooks;
+        std::string error;
+        EXPECT_FALSE(ReadAutomationHooks(hooks, &error));
+        EXPECT_EQ(error, "DUOSCOPE_SERVER_PORT must be a port number from 1 to 65535, not '" +
+                             std::string(port) + "'");
+    }
+    unsetenv("DUOSCOPE_SERVER_PORT");
 }
 
 } // namespace

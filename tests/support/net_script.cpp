@@ -1,23 +1,28 @@
 #include "support/net_script.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
+static int MsLeft(Clock::time_point end) {
+    return int(std::max<int64_t>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count()));
+}
+
 Bytes Words(std::initializer_list<int32_t> words) {
-    Bytes b(words.size() * 4);
-    size_t at = 0;
-    for (int32_t w : words) {
-        const uint32_t v = htonl(uint32_t(w));
-        std::memcpy(&b[at], &v, 4);
-        at += 4;
-    }
+    Bytes b;
+    for (int32_t w : words)
+        for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(uint32_t(w) >> s));
     return b;
 }
 
@@ -25,6 +30,12 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes b;
     for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
     return b;
+}
+
+int32_t WordAt(const Bytes& b, size_t offset) {
+    uint32_t v = 0;
+    if (offset + 4 <= b.size()) std::memcpy(&v, b.data() + offset, 4);
+    return int32_t(ntohl(v));
 }
 
 bool SendAll(int fd, const Bytes& bytes) {
@@ -40,9 +51,7 @@ Bytes ReadBytes(int fd, size_t n, int timeoutMs) {
     Bytes b(n);
     size_t got = 0;
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (pollfd p = {fd, POLLIN, 0}; got < n && Clock::now() < end;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if (poll(&p, 1, int(left.count())) <= 0) break;
+    for (pollfd p = {fd, POLLIN, 0}; got < n && poll(&p, 1, MsLeft(end)) > 0;) {
         const ssize_t r = recv(fd, b.data() + got, n - got, 0);
         if (r <= 0) break;
         got += size_t(r);
@@ -51,20 +60,34 @@ Bytes ReadBytes(int fd, size_t n, int timeoutMs) {
     return b;
 }
 
-int32_t WordAt(const Bytes& b, size_t offset) {
-    uint32_t v = 0;
-    if (offset + 4 <= b.size()) std::memcpy(&v, b.data() + offset, 4);
-    return int32_t(ntohl(v));
+Bytes ReadFrame(int fd, int timeoutMs) {
+    const Bytes h = ReadBytes(fd, 16, timeoutMs);
+    const size_t body = size_t(std::clamp(WordAt(h, 12), 0, 10240));
+    return h.size() < 16 ? h : Concat({h, ReadBytes(fd, body, timeoutMs)});
 }
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred())
-        if (Clock::now() > end)
-            return false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (; !pred(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (Clock::now() > end) return false;
     return true;
+}
+
+int Connect(int port, int receiveBuffer) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
+    if (receiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+std::string LocalAddress(int fd) {
+    sockaddr_in a = {};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
 }
 
 ScriptedServer::ScriptedServer() {
@@ -95,4 +118,54 @@ void ScriptedServer::Run(std::function<void(int fd)> script) {
 
 void ScriptedServer::Join() {
     if (thread.joinable()) thread.join();
+}
+
+RelayProcess::RelayProcess(std::vector<std::string> args) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    fcntl(fds[0], F_SETPIPE_SZ, 1 << 20); // the relay never blocks on its log
+    pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        std::vector<char*> argv{const_cast<char*>(DUO_BINARY_DIR "/duoscope-relay")};
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    out = fds[0];
+    if (WaitLog("listening on 127.0.0.1:"))
+        port = std::stoi(log.substr(log.find("listening on 127.0.0.1:") + 23));
+}
+
+RelayProcess::~RelayProcess() {
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    close(out);
+}
+
+size_t RelayProcess::Count(const std::string& text) const {
+    size_t n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+}
+
+bool RelayProcess::WaitLog(const std::string& text, size_t times, int ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    char buf[4096];
+    for (pollfd p = {out, POLLIN, 0}; Count(text) < times && poll(&p, 1, MsLeft(end)) > 0;) {
+        const ssize_t n = read(out, buf, sizeof buf);
+        if (n <= 0) break;
+        log.append(buf, size_t(n));
+    }
+    return Count(text) >= times;
+}
+
+int RelayProcess::ExitCode() {
+    WaitLog("\x01"); // to the end of its output
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
