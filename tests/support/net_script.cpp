@@ -8,15 +8,16 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
-static int MsLeft(Clock::time_point end) {
-    return int(std::max<int64_t>(
-        0, std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count()));
+// Polls fd for input until end; true when there is some.
+static bool Readable(int fd, Clock::time_point end) {
+    pollfd p = {fd, POLLIN, 0};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    return poll(&p, 1, int(std::max<int64_t>(0, left))) > 0;
 }
 
 Bytes Words(std::initializer_list<int32_t> words) {
@@ -32,18 +33,17 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return b;
 }
 
-int32_t WordAt(const Bytes& b, size_t offset) {
-    uint32_t v = 0;
-    if (offset + 4 <= b.size()) std::memcpy(&v, b.data() + offset, 4);
-    return int32_t(ntohl(v));
+int32_t WordAt(const Bytes& b, size_t at) {
+    return at + 4 > b.size()
+               ? 0
+               : int32_t(uint32_t(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]);
 }
 
 bool SendAll(int fd, const Bytes& bytes) {
-    for (size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += size_t(n);
-    }
+    ssize_t n = 0;
+    for (size_t sent = 0; sent < bytes.size(); sent += size_t(n))
+        if ((n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)) <= 0)
+            return false;
     return true;
 }
 
@@ -51,11 +51,9 @@ Bytes ReadBytes(int fd, size_t n, int timeoutMs) {
     Bytes b(n);
     size_t got = 0;
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (pollfd p = {fd, POLLIN, 0}; got < n && poll(&p, 1, MsLeft(end)) > 0;) {
-        const ssize_t r = recv(fd, b.data() + got, n - got, 0);
-        if (r <= 0) break;
-        got += size_t(r);
-    }
+    for (ssize_t r = 1; got < n && r > 0 && Readable(fd, end);
+         got += size_t(std::max<ssize_t>(r, 0)))
+        r = recv(fd, b.data() + got, n - got, 0);
     b.resize(got);
     return b;
 }
@@ -67,9 +65,10 @@ Bytes ReadFrame(int fd, int timeoutMs) {
 }
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (; !pred(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
-        if (Clock::now() > end) return false;
+    for (int waited = 0; !pred(); waited += 2) {
+        if (waited > timeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     return true;
 }
 
@@ -108,11 +107,19 @@ ScriptedServer::~ScriptedServer() {
 
 void ScriptedServer::Run(std::function<void(int fd)> script) {
     thread = std::thread([this, script] {
-        pollfd p = {listenFd, POLLIN, 0};
-        if (poll(&p, 1, 10000) > 0) peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (Readable(listenFd, Clock::now() + std::chrono::seconds(10)))
+            peer = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         const int one = 1; // every send its own segment, so a split stream arrives split
-        setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (peer >= 0) script(peer);
+        if (peer >= 0 && setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0)
+            script(peer);
+    });
+}
+
+void ScriptedServer::Serve(Bytes bytes, size_t readBack, int timeoutMs, bool split) {
+    Run([=, this](int fd) {
+        for (size_t i = 0; split && i < bytes.size(); ++i) SendAll(fd, Bytes{bytes[i]});
+        if (!split) SendAll(fd, bytes);
+        got = ReadBytes(fd, readBack, timeoutMs);
     });
 }
 
@@ -124,8 +131,7 @@ RelayProcess::RelayProcess(std::vector<std::string> args) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     fcntl(fds[0], F_SETPIPE_SZ, 1 << 20); // the relay never blocks on its log
-    pid = fork();
-    if (pid == 0) {
+    if ((pid = fork()) == 0) {
         dup2(fds[1], 1);
         dup2(fds[1], 2);
         std::vector<char*> argv{const_cast<char*>(DUO_BINARY_DIR "/duoscope-relay")};
@@ -137,7 +143,7 @@ RelayProcess::RelayProcess(std::vector<std::string> args) {
     close(fds[1]);
     out = fds[0];
     if (WaitLog("listening on 127.0.0.1:"))
-        port = std::stoi(log.substr(log.find("listening on 127.0.0.1:") + 23));
+        port = std::stoi(log.substr(log.find("127.0.0.1:") + 10));
 }
 
 RelayProcess::~RelayProcess() {
@@ -154,16 +160,14 @@ size_t RelayProcess::Count(const std::string& text) const {
 bool RelayProcess::WaitLog(const std::string& text, size_t times, int ms) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     char buf[4096];
-    for (pollfd p = {out, POLLIN, 0}; Count(text) < times && poll(&p, 1, MsLeft(end)) > 0;) {
-        const ssize_t n = read(out, buf, sizeof buf);
-        if (n <= 0) break;
-        log.append(buf, size_t(n));
-    }
+    for (ssize_t n = 1; n > 0 && Count(text) < times && Readable(out, end);
+         log.append(buf, size_t(std::max<ssize_t>(n, 0))))
+        n = read(out, buf, sizeof buf);
     return Count(text) >= times;
 }
 
 int RelayProcess::ExitCode() {
-    WaitLog("\x01"); // to the end of its output
+    WaitLog("\x01"); // reads to the end of its output
     int status = 0;
     waitpid(pid, &status, 0);
     pid = -1;

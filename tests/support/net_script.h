@@ -29,7 +29,10 @@ struct ScriptedServer {
     std::thread thread;
     ScriptedServer();
     ~ScriptedServer();
+    Bytes got;
     void Run(std::function<void(int fd)> script); // accepts one client, then script(fd)
+    // Sends bytes (one byte per segment when split), then reads up to readBack into got.
+    void Serve(Bytes bytes, size_t readBack, int timeoutMs = 5000, bool split = false);
     void Join();
 };
 
