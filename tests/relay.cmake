@@ -1,7 +1,5 @@
-# duoscope-relay's tests run the real binary and its frame rules; the libFuzzer target feeds its
-# frame splitter.
+# duoscope-relay's tests run the real binary; the libFuzzer target feeds its frame splitter.
 add_dependencies(test_relay duoscope-relay)
-target_sources(test_relay PRIVATE ${CMAKE_SOURCE_DIR}/relay/frames.cpp)
 
 if(DUOSCOPE_FUZZ)
     add_executable(fuzz_relay_frames ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_relay_frames.cpp

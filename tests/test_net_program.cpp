@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 

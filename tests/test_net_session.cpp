@@ -1,6 +1,5 @@
 // The session against a scripted server on loopback (handshake, bounds, framing, goodbye,
-// broken streams, sends, the close), then received positions, server.txt and the port hook.
-#include "app/shell.h"
+// broken streams, sends, the close), then received positions and server.txt.
 #include "core/settings.h"
 #include "net/net.h"
 #include "render/render.h"
@@ -11,16 +10,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <numeric>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -271,18 +265,6 @@ TEST(Position, ServerTxt) {
     g_NetSession.ownId = 0;
     g_nServerPort = 9009;
     std::filesystem::current_path(home);
-}
-
-TEST(Position, MalformedServerPortIsRefused) {
-    for (const char* port : {"0", "65536", "12x"}) {
-        setenv("DUOSCOPE_SERVER_PORT", port, 1);
-        AutomationHooks hooks;
-        std::string error;
-        EXPECT_FALSE(ReadAutomationHooks(hooks, &error));
-        EXPECT_EQ(error, "DUOSCOPE_SERVER_PORT must be a port number from 1 to 65535, not '" +
-                             std::string(port) + "'");
-    }
-    unsetenv("DUOSCOPE_SERVER_PORT");
 }
 
 } // namespace
