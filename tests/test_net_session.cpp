@@ -39,33 +39,19 @@ bool Ended(NetSession& s) {
     return WaitFor([&] { return !s.channels[0].threadRunning; }) && !s.channels[0].isOpen;
 }
 
-Bytes Id(int32_t id) {
-    return Words({-2, id, 0});
+Bytes Host(std::vector<int32_t> words) {
+    return Bytes(reinterpret_cast<uint8_t*>(words.data()),
+                 reinterpret_cast<uint8_t*>(words.data() + words.size()));
 }
 
-// Header and a 32-byte type-500 body: three big-endian words, then the bytes 12..31.
-Bytes Position() {
-    Bytes b = Concat({Words({-1, 0, 3, 32, 500, 0, 3}), Bytes(20)});
-    std::iota(b.begin() + 28, b.end(), uint8_t(12));
-    return b;
-}
-
-// Ids of 0, negative or under a wrong marker are skipped; the first valid one, arriving byte
-// by byte, is ours. sendMessage writes header and body; closeAll says goodbye, then resets.
+// Ids of 0, negative or under a wrong marker are skipped; the first valid one is ours (all
+// arriving byte by byte). sendMessage writes header and body; closeAll says goodbye, then resets.
 TEST(NetSession, HandshakeSendMessageAndCloseAll) {
     NetSession s;
     ScriptedServer server;
-    short after = 0;
-    server.Run([&](int fd) {
-        SendAll(fd, Concat({Id(0), Id(-5), Words({-3, 9, 0})}));
-        for (uint8_t b : Id(7)) SendAll(fd, Bytes{b});
-        server.got = ReadBytes(fd, 48 + 28);
-        ReadBytes(fd, 1); // the end of the stream; a reset hangs the socket up, a close would not
-        WaitFor([&] {
-            pollfd p = {fd, POLLOUT, 0};
-            return poll(&p, 1, 0) >= 0 && ((after = p.revents) & POLLHUP) != 0;
-        });
-    });
+    server.Serve(
+        Concat({Words({-2, 0, 0}), Words({-2, -5, 0}), Words({-3, 9, 0}), Words({-2, 7, 0})}),
+        48 + 28, 5000, true);
     ASSERT_EQ(Open(s, server.port), 0);
     EXPECT_TRUE(s.ownId == 7 && s.connected);
     EXPECT_EQ(s.open("127.0.0.1", server.port, 2), -2);
@@ -76,7 +62,10 @@ TEST(NetSession, HandshakeSendMessageAndCloseAll) {
     server.Join();
     EXPECT_EQ(server.got, Concat({Words({-1, 0, 7, 32, 500, 0, 7}), Bytes(body + 12, body + 32),
                                   Words({-1, 0, 7, 12, -4, 0, 7})}));
-    EXPECT_TRUE(after & POLLHUP);
+    EXPECT_TRUE(WaitFor([&] { // a reset hangs the socket up; an orderly close would not
+        pollfd p = {server.peer, POLLOUT, 0};
+        return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+    }));
     EXPECT_FALSE(s.connected || s.channels[0].threadRunning);
     EXPECT_EQ(s.channels[0].socketHandle, -1);
     EXPECT_EQ(s.sendTo(-1, body, 5), 5); // everyone: the length asked for, whatever went out
@@ -107,8 +96,8 @@ TEST(NetSession, MessagesAndGoodbyeInOneSegmentAndByteByByte) {
     for (bool split : {false, true}) {
         NetSession s;
         ScriptedServer server;
-        const Bytes position = Position();
-        server.Serve(Concat({Id(4), position, Words({-1, 0, 3, 16, 777, 0, 3, -9}),
+        const Bytes position = Frame(3, 32);
+        server.Serve(Concat({Words({-2, 4, 0}), position, Words({-1, 0, 3, 16, 777, 0, 3, -9}),
                              Words({-1, 0, 0, 12, -4, 0, 0})}),
                      16, 3000, split);
         const size_t before = g_count;
@@ -121,18 +110,17 @@ TEST(NetSession, MessagesAndGoodbyeInOneSegmentAndByteByByte) {
         EXPECT_LT(s.sendMessage(0, body, 500, 32, 1), 0); // fails quietly
         std::lock_guard<std::mutex> lock(g_lock);
         ASSERT_EQ(g_bodies.size(), before + 2);
-        int32_t w[6];
-        std::memcpy(w, g_bodies[before].data(), 12); // in host order
-        std::memcpy(w + 3, g_bodies[before + 1].data(), 12);
-        EXPECT_EQ(std::vector<int32_t>(w, w + 6), std::vector<int32_t>({500, 0, 3, 777, 0, 3}));
-        EXPECT_EQ(Bytes(g_bodies[before].begin() + 12, g_bodies[before].end()),
-                  Bytes(position.begin() + 28, position.end()));
-        EXPECT_EQ(WordAt(g_bodies[before + 1], 12), -9); // as sent
+        // The three words in host order, the rest as sent.
+        EXPECT_EQ(g_bodies[before],
+                  Concat({Host({500, 0, 3}), Bytes(position.begin() + 28, position.end())}));
+        EXPECT_EQ(Bytes(g_bodies[before + 1].begin(), g_bodies[before + 1].begin() + 16),
+                  Concat({Host({777, 0, 3}), Words({-9})}));
     }
 }
 
-// Bad body lengths, a peer closing in the middle of a piece, garbage: the channel closes as
-// if the connection were lost, the thread ends, and the server sees the close.
+// Bad body lengths (closed before the peer's end arrives), a peer closing in the middle of a
+// piece, garbage: the channel closes as if the connection were lost, the thread ends, and the
+// server sees the close.
 TEST(NetSession, BrokenStreamsCloseTheChannel) {
     for (const Bytes& stream :
          {Words({-1, 0, 3, 11}), Words({-1, 0, 3, 10241}), Words({-1, 0, 3, 0x7fffffff}),
@@ -141,11 +129,7 @@ TEST(NetSession, BrokenStreamsCloseTheChannel) {
         SCOPED_TRACE(WordAt(stream, 12));
         NetSession s;
         ScriptedServer server;
-        server.Run([&](int fd) {
-            SendAll(fd, Concat({Id(5), stream}));
-            shutdown(fd, SHUT_WR); // a no-op for the lengths: they close first
-            server.got = ReadBytes(fd, 1, 3000);
-        });
+        server.Serve(Concat({Words({-2, 5, 0}), stream}), 1, 3000, false, true);
         ASSERT_EQ(Open(s, server.port), 0);
         EXPECT_TRUE(Ended(s));
         server.Join();
@@ -165,7 +149,7 @@ TEST(NetSession, ThreadThatCannotStartFailsTheOpen) {
         const bool failed = Open(s, server.port) == -1 && !s.connected && s.openCount == 0;
         _exit(failed && s.channels[0].socketHandle == -1 ? 0 : 11);
     }
-    server.Serve(Id(6), 1);
+    server.Serve(Words({-2, 6, 0}), 1);
     int status = -1;
     waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
@@ -179,9 +163,9 @@ TEST(NetSession, FloodDoesNotHoldTheCloseBack) {
     NetSession s;
     ScriptedServer server;
     server.Run([](int fd) {
-        Bytes many = Id(8);
-        for (int i = 0; i < 2000; ++i) many = Concat({many, Position()});
-        while (SendAll(fd, many)) many = Position();
+        Bytes many = Words({-2, 8, 0});
+        for (int i = 0; i < 2000; ++i) many = Concat({many, Frame(3, 32)});
+        while (SendAll(fd, many)) many = Frame(3, 32);
     });
     const size_t before = g_count;
     ASSERT_EQ(Open(s, server.port), 0);
@@ -201,12 +185,9 @@ std::string Status() {
 // A body as the session hands it over: three words in host order, then the sender id and x,
 // y, z, yaw little-endian.
 void Receive(int32_t type, int32_t sender, float x, float y, float z, float yaw) {
-    uint8_t b[32];
-    const int32_t head[4] = {type, 0, sender, sender};
-    const float tail[4] = {x, y, z, yaw};
-    std::memcpy(b, head, 16);
-    std::memcpy(b + 16, tail, 16);
-    onNetworkMessage(b);
+    Bytes b = Host({type, 0, sender, sender});
+    for (float f : {x, y, z, yaw}) b.insert(b.end(), (uint8_t*)&f, (uint8_t*)&f + 4);
+    onNetworkMessage(b.data());
 }
 
 TEST(Position, ReceiveRules) {
@@ -244,7 +225,7 @@ TEST(Position, ServerTxt) {
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     ScriptedServer server;
-    server.Serve(Id(1), 28);
+    server.Serve(Words({-2, 1, 0}), 28);
     g_nServerPort = server.port;
     const std::pair<std::string, std::string> cases[] = {
         {"localhost\n", "Try to connect to server *localhost*"}, // names are not looked up

@@ -18,13 +18,6 @@ struct Client {
     }
 };
 
-// A framed message from source: header announcing length, then a body of type 500.
-Bytes Frame(int source, int32_t length) {
-    Bytes b = Words({-1, 0, source, length, 500, 0, source});
-    for (int32_t i = 12; i < length; ++i) b.push_back(uint8_t(i * 7 + source));
-    return b;
-}
-
 TEST(Relay, GivesIdsForwardsToOthersAndNeverEchoes) {
     RelayProcess r;
     Client a(r.port), b(r.port), c(r.port);
@@ -39,19 +32,10 @@ TEST(Relay, GivesIdsForwardsToOthersAndNeverEchoes) {
     EXPECT_TRUE(ReadBytes(a.fd, split.size()) == split && ReadBytes(b.fd, split.size()) == split);
 }
 
-// One client breaks the framing, another leaves in the middle of a header: both go, logged
-// with their address, and the rest are served.
-TEST(Relay, DropsBrokenFramingForgetsLeaversServesTheOthers) {
+// A client that breaks the framing goes, logged with its address; the others are served.
+TEST(Relay, DropsBrokenFramingServesTheOthers) {
     RelayProcess r;
     Client a(r.port), b(r.port), c(r.port);
-    std::string leaver;
-    {
-        Client d(r.port);
-        EXPECT_EQ(d.Id(), 4);
-        SendAll(d.fd, Words({-1, 0}));
-        leaver = LocalAddress(d.fd);
-    }
-    EXPECT_TRUE(r.WaitLog("client 4 (" + leaver + ") disconnected\n"));
     SendAll(a.fd, Words({-1, 0, 1, 10241}));
     EXPECT_TRUE(r.WaitLog("client 1 (" + LocalAddress(a.fd) + ") dropped: broken framing\n"));
     EXPECT_EQ(ReadBytes(a.fd, 100).size(), 12u) << "only the id, then the end";
@@ -130,9 +114,6 @@ TEST(Relay, CommandLineErrorsEndWithTheirExitCode) {
         EXPECT_NE(r.log.find("usage: duoscope-relay [--port PORT] [--bind ADDRESS]"),
                   std::string::npos);
     }
-    RelayProcess help({"--help"});
-    EXPECT_EQ(help.ExitCode(), 0);
-    EXPECT_EQ(help.log.rfind("usage: duoscope-relay", 0), 0u);
 }
 
 } // namespace

@@ -43,6 +43,12 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
     return b;
 }
+// A framed message from source: header announcing length, then a body of type 500.
+inline Bytes Frame(int source, int32_t length) {
+    Bytes b = Words({-1, 0, source, length, 500, 0, source});
+    for (int32_t i = 12; i < length; ++i) b.push_back(uint8_t(i * 7 + source));
+    return b;
+}
 inline int32_t WordAt(const Bytes& b, size_t at) {
     return at + 4 > b.size() ? 0
                              : int32_t(b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]);
@@ -121,11 +127,14 @@ struct ScriptedServer {
                 script(peer);
         });
     }
-    // Sends bytes (one byte per segment when split), then reads up to readBack into got.
-    void Serve(Bytes bytes, size_t readBack, int timeoutMs = 5000, bool split = false) {
+    // Sends bytes (one byte per segment when split; then the end of its stream on hangUp), then
+    // reads up to readBack into got.
+    void Serve(Bytes bytes, size_t readBack, int timeoutMs = 5000, bool split = false,
+               bool hangUp = false) {
         Run([=, this](int fd) {
             for (size_t i = 0; split && i < bytes.size(); ++i) SendAll(fd, Bytes{bytes[i]});
             if (!split) SendAll(fd, bytes);
+            if (hangUp) shutdown(fd, SHUT_WR);
             got = ReadBytes(fd, readBack, timeoutMs);
         });
     }
