@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     shutdown(fds[1], SHUT_WR); // the end of the input reads as the peer closing
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
     g_Session.setCallback(Touch, nullptr);
-    g_Session.ownId = 1;
+    g_Session.ownId = 1; // connected, as after the handshake
     g_Session.connected = true;
     NetChannel& c = g_Session.channels[0];
     c.socketHandle = fds[0];
@@ -38,7 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_Session.dispatchOne(0);
     if (c.isOpen.exchange(false)) --g_Session.openCount;
     c.socketHandle = -1;
-    c.queuedCount = 0;
     close(fds[0]);
     close(fds[1]);
     return 0;
