@@ -59,8 +59,7 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
     // The watcher joins while the walker stands and sends its place: the other character
     // stands where the walker stopped, the same picture as a viewer fed that one message.
     const Image seen = Watch("net_watch", relay.port);
-    ASSERT_FALSE(seen.Empty());
-    EXPECT_EQ(seen.rgba, WatchFed("net_fed", settled).rgba);
+    EXPECT_TRUE(!seen.Empty() && seen.rgba == WatchFed("net_fed", settled).rgba);
     // Not-a-number and infinite places are stored as they arrive; that viewer draws on and
     // ends normally, and its picture differs, so the comparison above can fail.
     Bytes odd = settled;

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <netinet/tcp.h>
@@ -18,6 +17,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -90,9 +90,7 @@ inline int Connect(int port, int receiveBuffer = 0) {
     if (receiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    close(fd);
-    return -1;
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
 }
 inline std::string LocalAddress(int fd) { // "127.0.0.1:port" of this end
     sockaddr_in a = {};
@@ -188,8 +186,7 @@ struct RelayProcess {
     int ExitCode() { // waits for the end
         int status = 0;
         WaitLog("\x01"); // reads to the end of its output
-        waitpid(pid, &status, 0);
-        pid = -1;
+        waitpid(std::exchange(pid, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
