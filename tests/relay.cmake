@@ -1,6 +1,5 @@
 # duoscope-relay's tests run the real binary; the libFuzzer target feeds its frame splitter.
 add_dependencies(test_relay duoscope-relay)
-target_compile_definitions(test_relay PRIVATE DUO_RELAY_PATH="$<TARGET_FILE:duoscope-relay>")
 
 if(DUOSCOPE_FUZZ)
     add_executable(fuzz_relay_frames ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_relay_frames.cpp

@@ -1,228 +1,228 @@
-// The session against a scripted server on loopback: handshake, bounds, framing, goodbye,
-// broken and hostile streams, sends and the close.
+// The session against a scripted server on loopback (handshake, bounds, framing, goodbye,
+// broken streams, sends, the close), then received positions and server.txt.
+#include "core/settings.h"
 #include "net/net.h"
+#include "render/render.h"
+#include "scene/scene.h"
 #include "support/net_script.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
+#include <numeric>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 using std::chrono::steady_clock;
 std::mutex g_lock;
 std::vector<Bytes> g_bodies; // the first 32 bytes of every body handed to the callback
+std::atomic<size_t> g_count;
 
 void Record(uint8_t* body) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_bodies.emplace_back(body, body + 32);
+    ++g_count;
 }
 
-size_t Recorded() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_bodies.size();
+int Open(NetSession& s, int port) {
+    s.setCallback(Record, nullptr);
+    return s.open("127.0.0.1", port, 0);
 }
 
-Bytes Id(int32_t id) {
-    return Words({-2, id, 0});
+Bytes Host(std::vector<int32_t> words) {
+    return Bytes(reinterpret_cast<uint8_t*>(words.data()),
+                 reinterpret_cast<uint8_t*>(words.data() + words.size()));
 }
 
-// Header and a 32-byte type-500 body: three big-endian words, then bytes 12..31 as laid out.
-Bytes Position() {
-    Bytes body = Words({500, 0, 3});
-    for (int i = 12; i < 32; ++i) body.push_back(uint8_t(i));
-    return Concat({Words({-1, 0, 3, 32}), body});
-}
-
-struct NetSessionTest : ::testing::Test {
+// Ids of 0, negative or under a wrong marker are skipped; the first valid one is ours (all
+// arriving byte by byte). sendMessage writes header and body; closeAll says goodbye, then resets.
+TEST(NetSession, HandshakeSendMessageAndCloseAll) {
     NetSession s;
     ScriptedServer server;
-    void SetUp() override { s.setCallback(Record, nullptr); }
-    int Open() { return s.open("127.0.0.1", server.port, 0); }
-};
-
-TEST_F(NetSessionTest, HandshakeSkipsUselessRecordsAndTakesTheFirstValidId) {
-    server.Run([](int fd) {
-        SendAll(fd, Concat({Id(0), Id(-5), Words({-3, 9, 0})})); // 0, negative, wrong marker
-        for (uint8_t b : Id(7)) SendAll(fd, Bytes{b});
-        ReadBytes(fd, 1);
-    });
-    ASSERT_EQ(Open(), 0);
-    EXPECT_EQ(s.ownId, 7);
-    EXPECT_TRUE(s.connected);
-    EXPECT_TRUE(s.channels[0].threadRunning);
-    EXPECT_EQ(s.openCount, 1);
+    server.Serve(
+        Concat({Words({-2, 0, 0}), Words({-2, -5, 0}), Words({-3, 9, 0}), Words({-2, 7, 0})}),
+        48 + 28, 5000, true);
+    ASSERT_EQ(Open(s, server.port), 0);
+    EXPECT_TRUE(s.ownId == 7 && s.connected);
     EXPECT_EQ(s.open("127.0.0.1", server.port, 2), -2);
+    uint8_t body[32];
+    std::iota(body, body + 32, uint8_t(100));
+    EXPECT_EQ(s.sendMessage(0, body, 500, 32, 1), 32);
     s.closeAll();
-    EXPECT_FALSE(s.channels[0].threadRunning);
+    server.Join();
+    EXPECT_EQ(server.got, Concat({Words({-1, 0, 7, 32, 500, 0, 7}), Bytes(body + 12, body + 32),
+                                  Words({-1, 0, 7, 12, -4, 0, 7})}));
+    EXPECT_TRUE(WaitFor([&] { // a reset hangs the socket up; an orderly close would not
+        pollfd p = {server.peer, POLLOUT, 0};
+        return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+    }));
+    EXPECT_TRUE(!s.connected && !s.channels[0].threadRunning && s.channels[0].socketHandle == -1);
 }
 
 // A server that never sends an id, and one whose full queue of pending connections drops the
 // connect like an address that never answers: each fails after its bound of 3 s.
-TEST_F(NetSessionTest, SilentServerAndDeadAddressFailWithinTheBound) {
-    server.Run([](int fd) { ReadBytes(fd, 1, 8000); });
-    ScriptedServer full;
-    std::vector<int> pending;
-    for (int i = 0; i < 4; ++i) {
-        pending.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        sockaddr_in a = {AF_INET, htons(uint16_t(full.port)), {htonl(INADDR_LOOPBACK)}, {}};
-        connect(pending.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    for (int port : {server.port, full.port}) {
+TEST(NetSession, SilentServerAndDeadAddressFailWithinTheBound) {
+    NetSession s;
+    ScriptedServer silent, full;
+    silent.Serve({}, 1, 8000);
+    const int pending[] = {Connect(full.port), Connect(full.port), Connect(full.port),
+                           Connect(full.port)};
+    for (int port : {silent.port, full.port}) {
         const auto start = steady_clock::now();
-        EXPECT_EQ(s.open("127.0.0.1", port, 0), -1);
-        EXPECT_GT(steady_clock::now() - start, std::chrono::milliseconds(2900)) << port;
-        EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(6));
-        EXPECT_FALSE(s.connected);
-        EXPECT_EQ(s.openCount, 0);
-        EXPECT_FALSE(s.channels[0].threadStarted);
+        EXPECT_EQ(Open(s, port), -1);
+        const auto took = steady_clock::now() - start;
+        EXPECT_TRUE(took > std::chrono::milliseconds(2900) && took < std::chrono::seconds(6));
+        EXPECT_FALSE(s.connected || s.channels[0].threadStarted);
         EXPECT_EQ(s.channels[0].socketHandle, -1); // released
     }
     for (int fd : pending) close(fd);
 }
 
-TEST_F(NetSessionTest, MessagesReachTheCallbackInOneSegmentAndByteByByte) {
-    for (bool split : {false, true}) {
-        NetSession t;
-        t.setCallback(Record, nullptr);
-        ScriptedServer srv;
-        srv.Run([split](int fd) {
-            Bytes all = Concat({Id(4), Position(), Words({-1, 0, 3, 16, 777, 0, 3, -9})});
-            for (size_t i = 0; split && i < all.size(); ++i) SendAll(fd, Bytes{all[i]});
-            if (!split) SendAll(fd, all);
-            ReadBytes(fd, 1);
-        });
-        const size_t before = Recorded();
-        ASSERT_EQ(t.open("127.0.0.1", srv.port, 0), 0);
-        ASSERT_TRUE(WaitFor([&] { return Recorded() == before + 2; })) << split;
-        t.closeAll();
-        std::lock_guard<std::mutex> lock(g_lock);
-        int32_t w[6];
-        std::memcpy(w, g_bodies[before].data(), 12); // host order
-        std::memcpy(w + 3, g_bodies[before + 1].data(), 12);
-        EXPECT_EQ(std::vector<int32_t>(w, w + 6), (std::vector<int32_t>{500, 0, 3, 777, 0, 3}));
-        for (int i = 12; i < 32; ++i) EXPECT_EQ(g_bodies[before][size_t(i)], i);
-        EXPECT_EQ(WordAt(g_bodies[before + 1], 12), -9); // as sent
-    }
-}
-
-TEST_F(NetSessionTest, GoodbyeFromTheServerClosesTheChannel) {
-    Bytes after;
-    server.Run([&after](int fd) {
-        SendAll(fd, Concat({Id(2), Words({-1, 0, 0, 12, -4, 0, 0})}));
-        after = ReadBytes(fd, 16, 3000); // the client says nothing and closes
-    });
-    ASSERT_EQ(Open(), 0);
-    ASSERT_TRUE(WaitFor([&] { return !s.channels[0].threadRunning; }));
-    EXPECT_EQ(s.ownId, -2);
-    EXPECT_FALSE(s.connected);
-    EXPECT_FALSE(s.channels[0].isOpen);
-    server.Join();
-    EXPECT_TRUE(after.empty());
-    uint8_t body[32] = {};
-    EXPECT_LT(s.sendMessage(0, body, 500, 32, 1), 0); // fails quietly
-}
-
-// Bad body lengths, a peer closing in the middle of a piece, garbage: the channel closes as
-// if the connection were lost, the thread ends, and the server sees the close.
-TEST_F(NetSessionTest, BrokenStreamsCloseTheChannel) {
+// Two messages (one of another type) then a goodbye from source 0, in one segment and byte by
+// byte; bad body lengths, a peer closing in the middle of a piece, garbage. Each time the
+// channel closes, the thread ends, and the server sees the client close, not a time-out.
+TEST(NetSession, MessagesGoodbyeAndBrokenStreams) {
+    const Bytes position = Frame(3, 32),
+                good = Concat({position, Words({-1, 0, 3, 16, 777, 0, 3, -9}),
+                               Words({-1, 0, 0, 12, -4, 0, 0})});
+    int i = 0;
     for (const Bytes& stream :
-         {Words({-1, 0, 3, 11}), Words({-1, 0, 3, 10241}), Words({-1, 0, 3, 0x7fffffff}),
-          Words({-1, 0, 3, 0}), Words({-1, 0, 3, -16}), Words({-1, 0}),
-          Words({-1, 0, 3, 32, 500, 0}), Bytes(333, 0xA5)}) {
-        SCOPED_TRACE(WordAt(stream, 12));
-        NetSession t;
-        ScriptedServer srv;
-        Bytes rest;
-        srv.Run([&](int fd) {
-            SendAll(fd, Concat({Id(5), stream}));
-            shutdown(fd, SHUT_WR); // a no-op for the lengths: they close first
-            rest = ReadBytes(fd, 1, 3000);
-        });
-        ASSERT_EQ(t.open("127.0.0.1", srv.port, 0), 0);
-        ASSERT_TRUE(WaitFor([&] { return !t.channels[0].threadRunning; }));
-        EXPECT_FALSE(t.channels[0].isOpen);
-        srv.Join();
-        EXPECT_TRUE(rest.empty()); // the close, not a time-out
+         {good, good, Words({-1, 0, 3, 11}), Words({-1, 0, 3, 10241}),
+          Words({-1, 0, 3, 0x7fffffff}), Words({-1, 0, 3, 0}), Words({-1, 0, 3, -16}),
+          Words({-1, 0}), Words({-1, 0, 3, 32, 500, 0}), Bytes(333, 0xA5)}) {
+        const bool split = i++ == 1; // the second time byte by byte
+        SCOPED_TRACE(i);
+        NetSession s;
+        ScriptedServer server;
+        server.Serve(Concat({Words({-2, 4, 0}), stream}), 16, 3000, split, true);
+        const size_t before = g_count;
+        ASSERT_EQ(Open(s, server.port), 0);
+        ASSERT_TRUE(WaitFor([&] { return !s.channels[0].threadRunning; }) && !s.channels[0].isOpen);
+        server.Join();
+        EXPECT_TRUE(server.got.empty());
+        if (stream != good) continue;
+        EXPECT_TRUE(s.ownId == -2 && !s.connected);
+        uint8_t body[32] = {};
+        EXPECT_LT(s.sendMessage(0, body, 500, 32, 1), 0); // fails quietly
+        std::lock_guard<std::mutex> lock(g_lock);
+        ASSERT_EQ(g_bodies.size(), before + 2);
+        // The three words in host order, the rest as sent.
+        EXPECT_EQ(g_bodies[before],
+                  Concat({Host({500, 0, 3}), Bytes(position.begin() + 28, position.end())}));
+        EXPECT_EQ(Bytes(g_bodies[before + 1].begin(), g_bodies[before + 1].begin() + 16),
+                  Concat({Host({777, 0, 3}), Words({-9})}));
     }
 }
 
-TEST_F(NetSessionTest, SendMessageAndCloseAll) {
-    Bytes got;
-    short after = 0;
-    server.Run([&](int fd) {
-        SendAll(fd, Id(7));
-        got = ReadBytes(fd, 48 + 28);
-        ReadBytes(fd, 1); // the end of the stream
-        // A reset hangs the socket up; an orderly close would leave it half open.
-        WaitFor([&] {
-            pollfd p = {fd, POLLOUT, 0};
-            poll(&p, 1, 0);
-            return ((after = p.revents) & POLLHUP) != 0;
-        });
-    });
-    ASSERT_EQ(Open(), 0);
-    uint8_t body[32];
-    for (int i = 0; i < 32; ++i) body[i] = uint8_t(100 + i);
-    EXPECT_EQ(s.sendMessage(0, body, 500, 32, 1), 32);
-    s.closeAll();
-    server.Join();
-    ASSERT_EQ(got.size(), 76u);
-    const std::vector<int32_t> words = {-1, 0, 7, 32, 500, 0, 7, -1, 0, 7, 12, -4, 0, 7};
-    for (size_t i = 0; i < words.size(); ++i)
-        EXPECT_EQ(WordAt(got, i < 7 ? i * 4 : 48 + (i - 7) * 4), words[i]) << i;
-    for (int i = 12; i < 32; ++i) EXPECT_EQ(got[size_t(16 + i)], 100 + i);
-    EXPECT_TRUE(after & POLLHUP);
-    EXPECT_FALSE(s.connected);
-    EXPECT_FALSE(s.channels[0].threadRunning);
-    EXPECT_EQ(s.channels[0].socketHandle, -1);
-    EXPECT_EQ(s.sendTo(-1, body, 5), 5); // everyone: the length asked for, whatever went out
-}
-
-// A receive thread that cannot be created: open fails and gives its socket back. The child
-// process may start no thread at all (no process allowance left for its user).
-TEST_F(NetSessionTest, ThreadThatCannotStartFailsTheOpen) {
+// A receive thread that cannot be created (a child with no process allowance left): open fails
+// and gives its socket back.
+TEST(NetSession, ThreadThatCannotStartFailsTheOpen) {
+    NetSession s;
+    ScriptedServer server;
     const pid_t child = fork();
     if (child == 0) {
         const rlimit none = {0, 0};
         if ((getuid() == 0 && setuid(65534) != 0) || setrlimit(RLIMIT_NPROC, &none) != 0) _exit(10);
-        const bool failed = Open() == -1 && !s.connected && s.openCount == 0;
+        const bool failed = Open(s, server.port) == -1 && !s.connected && s.openCount == 0;
         _exit(failed && s.channels[0].socketHandle == -1 ? 0 : 11);
     }
-    Bytes rest;
-    server.Run([&rest](int fd) {
-        SendAll(fd, Id(6));
-        rest = ReadBytes(fd, 1);
-    });
+    server.Serve(Words({-2, 6, 0}), 1);
     int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0) << status;
     server.Join();
-    EXPECT_TRUE(rest.empty());
+    EXPECT_TRUE(server.got.empty()); // closed, not timed out
 }
 
-// A server flooding faster than the session reads: it reads on, and the close still ends
-// within a turn or two.
-TEST_F(NetSessionTest, FloodDoesNotHoldTheCloseBack) {
+// A server flooding faster than the session reads: the close still ends within a turn or two.
+TEST(NetSession, FloodDoesNotHoldTheCloseBack) {
+    NetSession s;
+    ScriptedServer server;
     server.Run([](int fd) {
-        Bytes many = Id(8);
-        for (int i = 0; i < 2000; ++i) many = Concat({many, Position()});
-        while (SendAll(fd, many)) many = Position();
+        Bytes many = Words({-2, 8, 0});
+        while (SendAll(fd, many)) many = Frame(3, 32);
     });
-    const size_t before = Recorded();
-    ASSERT_EQ(Open(), 0);
-    ASSERT_TRUE(WaitFor([&] { return Recorded() >= before + 3; }));
+    const size_t before = g_count;
+    ASSERT_EQ(Open(s, server.port), 0);
+    ASSERT_TRUE(WaitFor([&] { return g_count >= before + 3; }));
     const auto start = steady_clock::now();
     s.closeAll();
-    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(3)); // not for ever
     EXPECT_FALSE(s.channels[0].threadRunning);
+}
+
+std::string Status() {
+    char text[kStatusLineSize];
+    ReadStatusLine(text);
+    return text;
+}
+
+// A body as the session hands it over: three words in host order, then the sender id and x,
+// y, z, yaw little-endian.
+void Receive(int32_t type, int32_t sender, float x, float y, float z, float yaw) {
+    Bytes b = Host({type, 0, sender, sender});
+    for (float f : {x, y, z, yaw}) b.insert(b.end(), (uint8_t*)&f, (uint8_t*)&f + 4);
+    onNetworkMessage(b.data());
+}
+
+TEST(Position, ReceiveRules) {
+    ResetSettings();
+    ResetScene();
+    ResetReceivedPosition();
+    g_NetSession.ownId = 5;
+    SetStatusLine("%s", "before");
+    Receive(500, 5, 9, 9, 9, 9); // our own
+    Receive(501, 6, 9, 9, 9, 9); // another type
+    ApplyReceivedPosition();
+    EXPECT_EQ(Status(), "before");
+    const SceneObject& o = g_SceneObjects[1];
+    EXPECT_EQ(o.position.x, 0.0f);
+    Receive(500, 6, 1.5f, 0.0f, -20.25f, 90.0f);
+    EXPECT_EQ(Status(), "Got position from network: 1.50 0.00 -20.25 (yrot: 90.00)");
+    EXPECT_EQ(o.position.x, 0.0f); // the frame applies it, in one piece
+    ApplyReceivedPosition();
+    EXPECT_EQ(std::vector<float>({o.position.x, o.position.y, o.position.z, o.yaw}),
+              std::vector<float>({1.5f, 0.0f, -20.25f, 90.0f}));
+    EXPECT_FALSE(o.moved);
+    EXPECT_EQ(g_SceneObjects[2].position.x, 0.0f);  // the controlled one stays
+    Receive(500, 6, NAN, INFINITY, -INFINITY, NAN); // stored as they arrive
+    ApplyReceivedPosition();
+    EXPECT_TRUE(std::isnan(o.position.x) && std::isinf(o.position.y));
+    EXPECT_EQ(Status(), "Got position from network: nan inf -inf (yrot: nan)");
+    g_NetSession.ownId = 0;
+}
+
+// connectToServer in a scratch directory, against a server that would answer on its port.
+TEST(Position, ServerTxt) {
+    const auto home = std::filesystem::current_path();
+    const auto dir = std::filesystem::path(DUO_BINARY_DIR) / "scratch" / "server_txt";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    ScriptedServer server;
+    server.Serve(Words({-2, 1, 0}), 28);
+    g_nServerPort = server.port;
+    connectToServer(); // no server.txt
+    EXPECT_EQ(Status(), "Try to connect to server **");
+    const std::pair<std::string, std::string> cases[] = {
+        {"localhost\n", "Try to connect to server *localhost*"}, // names are not looked up
+        {"", "Try to connect to server **"},
+        {std::string("\x01\x02\xff\x00z", 5), "Try to connect to server *\x01\x02\xff*"},
+        {std::string(10000, 'a'), "Try to connect to server *" + std::string(229, 'a')},
+        {"  127.0.0.1 192.0.2.1\nmore\n", "Connected to server *127.0.0.1*"}};
+    for (const auto& [content, status] : cases) {
+        std::ofstream("server.txt") << content;
+        connectToServer();
+        EXPECT_EQ(Status(), status);
+        EXPECT_EQ(g_NetSession.connected, status[0] == 'C');
+    }
+    g_NetSession.closeAll();
+    g_nServerPort = 9009;
+    std::filesystem::current_path(home);
 }
 
 } // namespace

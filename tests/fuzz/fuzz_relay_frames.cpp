@@ -9,14 +9,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const std::size_t step = 1 + data[0] % 64u * 97u; // 1 .. 6112 bytes per read
+    const std::size_t step = 1 + data[0] % 64u * 97u, length = size - 1; // 1 .. 6112 a read
     const std::uint8_t* stream = data + 1;
-    const std::size_t length = size - 1;
     static relay::FrameBuffer buf;
     buf.used = 0;
     std::size_t fed = 0, consumed = 0;
-    bool ok = true;
-    while (ok && fed < length) {
+    for (bool ok = true; ok && fed < length;) {
         const std::size_t n = std::min({step, buf.freeSize(), length - fed});
         std::memcpy(buf.freeSpace(), stream + fed, n);
         buf.used += n;
@@ -29,11 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             consumed += frameSize;
         });
-        // What stays buffered is the unconsumed rest of the stream, and never a whole frame.
-        if (consumed + buf.used != fed || std::memcmp(buf.data, stream + consumed, buf.used) != 0)
+        // What stays buffered is the unconsumed rest of the stream, never a whole frame, and
+        // broken exactly when the splitter said so.
+        if (consumed + buf.used != fed || std::memcmp(buf.data, stream + consumed, buf.used) != 0 ||
+            (ok && buf.used == relay::kMaxFrame) ||
+            (!ok && relay::frameAt(buf.data, buf.used) != -1))
             std::abort();
-        if (ok && buf.used == relay::kMaxFrame) std::abort();
     }
-    if (!ok && relay::frameAt(buf.data, buf.used) != -1) std::abort();
     return 0;
 }
