@@ -44,7 +44,7 @@ float WorstNearest(const std::vector<std::array<float, 3>>& from,
 class AssimpOracle : public testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
-        std::string path = Data(GetParam());
+        std::string path = DUO_SOURCE_DIR "/data/" + std::string(GetParam());
         if (!std::filesystem::exists(path)) {
             SKIP_WITHOUT_THIRD_PARTY();
             path = ThirdParty(GetParam());

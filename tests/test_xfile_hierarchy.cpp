@@ -17,6 +17,9 @@ const std::string kModel = Corpus("model.x");
 std::vector<uint32_t> List(std::span<const uint32_t> s) {
     return {s.begin(), s.end()};
 }
+const CopyingContainer* Container(const D3DXFRAME* f) {
+    return static_cast<const CopyingContainer*>(f->pMeshContainer);
+}
 
 } // namespace
 
@@ -24,9 +27,8 @@ TEST(XFileHierarchy, MeshesAreSortedByMaterialWithVerticesInPlace) {
     Loaded l;
     ASSERT_EQ(l.File(kModel), S_OK);
     EXPECT_EQ(l.allocator.calls, (Strings{"F Left", "M a", "F Right", "M b"}));
-    ASSERT_NE(l.root->pFrameSibling, nullptr);
+    ASSERT_TRUE(l.root->pFrameSibling && Container(l.root->pFrameSibling));
     const CopyingContainer* b = Container(l.root->pFrameSibling);
-    ASSERT_NE(b, nullptr);
     const ID3DXMesh& mesh = *b->MeshData.pMesh;
     // Faces 1, 0, 1 by material become 0 | 1, 1 in a stable order; vertices keep file order.
     EXPECT_EQ(List(mesh.Attributes()), (std::vector<uint32_t>{0, 1, 1}));
@@ -38,17 +40,15 @@ TEST(XFileHierarchy, MeshesAreSortedByMaterialWithVerticesInPlace) {
     EXPECT_EQ(ranges, 2u);
     // Materials as the file gives them, ambient black, textures named as written.
     ASSERT_EQ(b->NumMaterials, 2u);
-    EXPECT_EQ(b->materials[0].MatD3D.Diffuse.r, 1.0f);
-    EXPECT_EQ(b->materials[1].MatD3D.Diffuse.a, 0.5f);
-    EXPECT_EQ(b->materials[1].MatD3D.Power, 2.0f);
-    EXPECT_EQ(b->materials[1].MatD3D.Ambient.b, 0.0f);
+    const D3DMATERIAL9 &m0 = b->materials[0].MatD3D, &m1 = b->materials[1].MatD3D;
+    EXPECT_EQ((std::vector<float>{m0.Diffuse.r, m1.Diffuse.a, m1.Power, m1.Ambient.b}),
+              (std::vector<float>{1, 0.5f, 2, 0}));
     EXPECT_EQ(b->textures, (Strings{"", "glass.png"}));
     EXPECT_EQ(Container(l.root)->textures, (Strings{"wall.png"}));
     EXPECT_EQ(Container(l.root)->pSkinInfo, nullptr);
-    ASSERT_NE(b->pSkinInfo, nullptr);
+    ASSERT_TRUE(b->pSkinInfo && l.controller);
     EXPECT_STREQ(b->pSkinInfo->GetBoneName(1), "Right");
     EXPECT_EQ(b->pSkinInfo->GetBoneName(2), nullptr);
-    ASSERT_NE(l.controller, nullptr);
     EXPECT_EQ(l.controller->GetNumAnimationSets(), 1u);
 }
 
@@ -118,9 +118,8 @@ TEST(XFileMeshLoad, MergesMeshesInTheirFramesWithMaterialsInOrder) {
     ASSERT_EQ(mesh->GetNumVertices(), 7u);
     // Mesh a moved by (-10, 0, 0); mesh b turned a quarter about y (x -> -z) and moved by +10.
     auto v = mesh->Vertices();
-    EXPECT_EQ(v[1].position[0], -9.0f);
-    EXPECT_EQ(v[3 + 1].position[0], 10.0f);
-    EXPECT_EQ(v[3 + 1].position[2], -1.0f);
+    EXPECT_EQ((std::vector<float>{v[1].position[0], v[4].position[0], v[4].position[2]}),
+              (std::vector<float>{-9, 10, -1}));
     EXPECT_NEAR(v[3].normal[0], -1.0f, 1e-6); // (0,0,-1) through the quarter turn
     EXPECT_NEAR(v[0].normal[2], -1.0f, 1e-6);
     // Attribute ids: a's material 0; b's 1 and 0 offset by one. Faces sorted by attribute.
@@ -135,9 +134,9 @@ TEST(XFileMeshLoad, MergesMeshesInTheirFramesWithMaterialsInOrder) {
     const auto* mats = static_cast<const D3DXMATERIAL*>(materials->GetBufferPointer());
     const char* begin = static_cast<const char*>(materials->GetBufferPointer());
     const char* end = begin + materials->GetBufferSize(); // the names live in the buffer itself
-    EXPECT_EQ(mats[0].MatD3D.Power, 8.0f);
-    EXPECT_EQ(mats[1].MatD3D.Diffuse.r, 1.0f);
-    EXPECT_EQ(mats[2].MatD3D.Diffuse.a, 0.5f);
+    EXPECT_EQ((std::vector<float>{mats[0].MatD3D.Power, mats[1].MatD3D.Diffuse.r,
+                                  mats[2].MatD3D.Diffuse.a}),
+              (std::vector<float>{8, 1, 0.5f}));
     ASSERT_TRUE(mats[0].pTextureFilename > begin && mats[2].pTextureFilename < end);
     EXPECT_STREQ(mats[0].pTextureFilename, "wall.png");
     EXPECT_EQ(mats[1].pTextureFilename, nullptr);

@@ -66,12 +66,12 @@ TEST(XFileHostile, DeepNestingAndRepeatedReferencesAreRefused) {
     auto nested = [](int depth, const char* type) {
         std::string s;
         for (int i = 0; i < depth; ++i) s += std::string(type) + " f" + std::to_string(i) + " {\n";
-        return Bytes(Text(s + std::string(depth, '}')));
+        return TextBytes(s + std::string(depth, '}'));
     };
     EXPECT_EQ(Outcome(nested(64, "Frame")), "accepted");
     EXPECT_EQ(Outcome(nested(100000, "Frame")), "line 66: objects nested deeper than 64 levels");
     EXPECT_EQ(Outcome(nested(100000, "Unknown")), "line 66: objects nested deeper than 64 levels");
-    EXPECT_EQ(Outcome(Bytes(Text("Frame A {" + std::string(100000, '{')))),
+    EXPECT_EQ(Outcome(TextBytes("Frame A {" + std::string(100000, '{'))),
               "line 2: expected '}' to close a reference");
     // One mesh of 2000 vertices placed 200000 times: far beyond the 512 MiB a model may take.
     std::string mesh = "Mesh big {\n2000;\n";
@@ -79,7 +79,7 @@ TEST(XFileHostile, DeepNestingAndRepeatedReferencesAreRefused) {
     mesh.back() = ';';
     mesh += "\n1; 3;0,1,2;;\n}\nFrame F {\n";
     for (int i = 0; i < 200000; ++i) mesh += "{big}";
-    EXPECT_EQ(Outcome(Bytes(Text(mesh + "}\n"))),
+    EXPECT_EQ(Outcome(TextBytes(mesh + "}\n")),
               "line 2: Mesh 'big': the model needs more than 512 MiB");
 }
 

@@ -98,7 +98,7 @@ TEST(XFileReader, ThirdPartyFilesReadAsExported) {
 }
 
 TEST(XFileReader, MaterialReferencesResolveByName) {
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 Material Red { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }
 Material Green { 0;1;0;1;; 2; 0;0;0;; 0;0;0;; TextureFilename { "green.png"; } }
 Material Blue { 0;0;1;1;; 3; 0;0;0;; 0;0;0;; }
@@ -106,7 +106,7 @@ Frame Blue { }
 Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 3; 3;0,1,2;, 3;0,2,3;, 3;0,1,3;;
   MeshMaterialList { 3; 2; 2, 0; { Blue } { Red } { Green <3d82ab4d-62da-11cf-ab39-0020af71e433> } }
 }
-)")));
+)"));
     ASSERT_EQ(s.meshes.size(), 1u);
     const std::vector<xfile::Material>& mat = s.meshes[0].materials;
     ASSERT_EQ(mat.size(), 3u);
@@ -123,7 +123,7 @@ Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 3; 3;0,1,2;, 3;0,2,3;, 3;0,1,3;;
 }
 
 TEST(XFileReader, PolygonsBecomeFansAndUnknownObjectsAreSkipped) {
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 # a comment
 template Custom { <01234567-89ab-cdef-0123-456789abcdef> DWORD x; [...] }
 Custom c { 5; Mesh inner { 1; 0;0;0;; 0;; } { Somewhere } }   // skipped whole
@@ -131,7 +131,7 @@ Frame F {
   FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 7,8,9,1;; }
   Mesh poly { 6; 0;0;0;, 1;0;0;, 2;1;0;, 1;2;0;, 0;2;0;, 5;5;5;; 2; 5;0,1,2,3,4;, 3;5,0,1;; }
 }
-)")));
+)"));
     ASSERT_EQ(s.meshes.size(), 1u);
     ASSERT_EQ(s.roots.size(), 1u);
     EXPECT_EQ(s.frames[s.roots[0]].transform.m[3][2], 9.0f);
@@ -141,7 +141,7 @@ Frame F {
 
 TEST(XFileReader, NormalsSplitVerticesAndSkinFollowsTheCopies) {
     // Vertex 1 carries normal 0 in face 0 and normal 1 in face 1: it is copied.
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 Frame Bone { }
 Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;
   MeshNormals { 2; 0;0;1;, 0;1;0;; 2; 3;0,0,0;, 3;1,1,1;; }
@@ -149,7 +149,7 @@ Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;
   SkinWeights { "Bone"; 2; 0, 2; 0.25, 0.75; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; }
 }
 Frame A { { m } }
-)")));
+)"));
     // A top-level mesh that a frame places gets no frame of its own.
     ASSERT_EQ(s.meshes.size(), 1u);
     ASSERT_EQ(s.roots.size(), 2u);

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CopyingFrame : D3DXFRAME {
@@ -47,10 +48,9 @@ class CopyingAllocator : public ID3DXAllocateHierarchy {
         c->Name = name ? c->name.data() : nullptr;
         c->MeshData = *data;
         c->materials.assign(materials, materials + numMaterials);
-        for (D3DXMATERIAL& m : c->materials) {
-            c->textures.push_back(m.pTextureFilename ? m.pTextureFilename : "");
-            m.pTextureFilename = nullptr;
-        }
+        for (D3DXMATERIAL& m : c->materials)
+            c->textures.push_back(m.pTextureFilename ? std::exchange(m.pTextureFilename, nullptr)
+                                                     : "");
         c->pMaterials = numMaterials ? c->materials.data() : nullptr;
         c->NumMaterials = numMaterials;
         c->adjacency.assign(adjacency, adjacency + size_t(data->pMesh->GetNumFaces()) * 3);
