@@ -1,6 +1,5 @@
 // The full-screen picture on a real X server: whatever the back buffer's size, the window
 // covers the screen and shows the whole picture scaled into it, the aspect kept, bars black.
-#include "support/viewer_process.h"
 #include "support/xserver.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +8,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -76,37 +73,31 @@ TEST(WindowPresent, FullScreenShowsTheWholePictureScaledWithBarsOnScreensLargerA
         SCOPED_TRACE(name);
         XvfbServer x;
         ASSERT_TRUE(x.Start(c.screenWidth, c.screenHeight)) << "Xvfb could not start";
-        const std::string dir = MakeScratchDir("window_present");
-        const int pid =
-            StartProgram(ViewerPath(), {"rx", std::to_string(c.rx), "ry", std::to_string(c.ry)},
-                         {{"DISPLAY", x.display},
-                          {"SDL_VIDEODRIVER", "x11"},
-                          {"DUOSCOPE_FIXED_STEP", "20"},
-                          {"DUOSCOPE_SEED", "7"},
-                          {"DUOSCOPE_FRAMES", "1000000"},
-                          {"DUOSCOPE_SCREENSHOT", "shot.png"}},
-                         dir);
-        const XWindowInfo w = WaitForWindow(x.display, "Duoscope", 20000);
-        ASSERT_TRUE(w.found && w.viewable) << ReadFile(dir + "/stderr.txt");
-        EXPECT_EQ(w.width, c.screenWidth);
-        EXPECT_EQ(w.height, c.screenHeight);
-        // Frames arrive while the viewer runs: wait (bounded) until the picture fills its box.
-        Screen screen;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        do {
+        const XViewer v = StartViewerWindow(
+            x, "window_present", {"rx", std::to_string(c.rx), "ry", std::to_string(c.ry)},
+            {{"DUOSCOPE_FIXED_STEP", "20"},
+             {"DUOSCOPE_SEED", "7"},
+             {"DUOSCOPE_FRAMES", "1000000"},
+             {"DUOSCOPE_SCREENSHOT", "shot.png"}});
+        ASSERT_TRUE(v.ready) << ReadFile(v.dir + "/stderr.txt");
+        EXPECT_EQ(std::make_pair(v.window.width, v.window.height),
+                  std::make_pair(c.screenWidth, c.screenHeight));
+        // Frames arrive while the viewer runs: look after each (up to 100) until the picture
+        // fills its box.
+        Screen screen = Capture(x.display);
+        for (int i = 0; i < 100 && !(Lit(screen) == c.picture); ++i) {
+            CountFrames(x.display, v.window.id, 1, 1000);
             screen = Capture(x.display);
-            if (Lit(screen) == c.picture) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        } while (std::chrono::steady_clock::now() < deadline);
+        }
         const Box lit = Lit(screen);
         EXPECT_EQ(lit, c.picture) << "lit box " << lit.left << "," << lit.top << " - " << lit.right
                                   << "," << lit.bottom;
-        ASSERT_TRUE(CloseWindow(x.display, w.id));
-        const ViewerRun run = WaitProgram(pid, dir, 30);
+        ASSERT_TRUE(CloseWindow(x.display, v.window.id));
+        const ViewerRun run = WaitProgram(v.pid, v.dir, 30);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         // The whole picture, not a part of it: points across the box show the colours of the
         // back buffer's matching points (the overlay's text edges aside: most of them).
-        const Image shot = LoadPng(dir + "/shot.png");
+        const Image shot = LoadPng(v.dir + "/shot.png");
         ASSERT_EQ(shot.width, c.rx);
         ASSERT_EQ(shot.height, c.ry);
         int near = 0, total = 0;

@@ -1,6 +1,8 @@
 // A private X server (Xvfb) for window tests, and the few Xlib look-ups they need.
 #pragma once
 
+#include "support/viewer_process.h"
+
 #include <string>
 
 struct XvfbServer {
@@ -19,8 +21,16 @@ struct XWindowInfo {
     bool viewable = false;
 };
 
-// Waits up to timeoutMs for a viewable top-level window with that title.
-XWindowInfo WaitForWindow(const std::string& display, const std::string& title, int timeoutMs);
+// The viewer started on the server in a fresh scratch dir (SDL's X11 driver, env added), once
+// its window "Duoscope" is viewable and has shown three frames; ready is false when it did not.
+struct XViewer {
+    int pid = -1;
+    std::string dir;
+    XWindowInfo window;
+    bool ready = false;
+};
+XViewer StartViewerWindow(const XvfbServer& x, const std::string& name,
+                          const std::vector<std::string>& args, Env env);
 // Asks the window to close, as a window manager's close button does (WM_DELETE_WINDOW).
 bool CloseWindow(const std::string& display, unsigned long window);
 // Sends a key press, a pause and the release with xdotool (keysym name such as "F10", "2").
