@@ -20,9 +20,6 @@ std::string RandomBytes(std::string) {
     for (char& ch : bytes) ch = char(random());
     return bytes;
 }
-std::string Nothing(std::string) {
-    return "";
-}
 // Text with one piece replaced, or cut from there to the end.
 std::function<std::string(std::string)> Replace(std::string from, std::string to, bool toEnd) {
     return [=](std::string s) {
@@ -63,10 +60,10 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
     const std::string fx = "Duoscope.fx",
                       notX = ": byte offset 0: not an .x file (no 'xof ' header)\n";
     // clang-format off
-    std::vector<Case> cases = {
+    const Case cases[] = {
         {"fx_missing", fx, Remove, {}, {}, 0, running,
          "Duoscope.fx: cannot open the effect file\n" + noEffect},
-        {"fx_empty", fx, Edit, Nothing, {}, 0, running, "Duoscope.fx:1: no technique\n" + noEffect},
+        {"fx_empty", fx, Edit, Replace("", "", true), {}, 0, running, "Duoscope.fx:1: no technique\n" + noEffect},
         {"fx_stage", fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
          "Duoscope.fx:80: fragment stage 'Grey' does not compile\n*" + noEffect},
         {"fx_technique", fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
@@ -79,18 +76,12 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
         {"size_overflow", "", Remove, {}, {"ry", "99999999999999999999"}, 1, quit("640x*"), "*"},
         {"no_graphics", "", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
          "duoscope: no video: *", {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}}},
+        // The reader's refusals are its own tests': here each model is named and the viewer runs.
+        {"room_missing", "room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
+        {"seaman_random", "seaman.x", Edit, RandomBytes, {}, 0, running, "seaman.x" + notX},
+        {"fatman_directory", "fatman.x", Directory, {}, {}, 0, running,
+         "fatman.x: not a regular file\n"},
     };
-    int i = 0;
-    for (const std::string m : {"room.x", "seaman.x", "fatman.x"}) {
-        const double cut = 0.1 + 0.4 * i++; // each model cut at one of 0.1, 0.5, 0.9
-        const auto truncate = [cut](std::string x) { return x.substr(0, size_t(x.size() * cut)); };
-        cases.push_back({m + "_missing", m, Remove, {}, {}, 0, running,
-                         m + ": cannot open the file\n"});
-        cases.push_back({m + "_empty", m, Edit, Nothing, {}, 0, running, m + notX});
-        cases.push_back({m + "_random", m, Edit, RandomBytes, {}, 0, running, m + notX});
-        cases.push_back({m + "_directory", m, Directory, {}, {}, 0, running, m + ": *"});
-        cases.push_back({m + "_cut", m, Edit, truncate, {}, 0, running, m + ": *"});
-    }
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

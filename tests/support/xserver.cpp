@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -67,32 +66,29 @@ template <class Act> bool OnDisplay(const std::string& display, Act act) {
 } // namespace
 
 bool XvfbServer::Start(int width, int height) {
-    for (int n = 91; n < 120; ++n) {
-        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        display = ":" + std::to_string(n);
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        pid = fork();
-        if (pid == 0) {
-            // Dies with the test and keeps off its output, so a failed test never leaves a
-            // server behind holding the runner's pipes.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, 1), dup2(null, 2);
-            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                   "tcp", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i) {
-            if (Display* d = OpenDisplay(display)) {
-                XCloseDisplay(d);
-                return true;
-            }
-            if (waitpid(pid, nullptr, WNOHANG) == pid) break; // it failed; try the next number
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        Stop();
+    // Xvfb picks a free display number and writes it to the pipe once it takes connections.
+    int ready[2];
+    if (pipe(ready) != 0) return false;
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    pid = fork();
+    if (pid == 0) {
+        // Dies with the test and keeps off its output, so a failed test never leaves a server
+        // behind holding the runner's pipes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 1), dup2(null, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(ready[1]).c_str(), "-screen", "0",
+               screen.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
     }
-    return false;
+    close(ready[1]);
+    char number[16] = {};
+    pollfd p = {ready[0], POLLIN, 0};
+    const bool started = poll(&p, 1, 20000) == 1 && read(ready[0], number, 15) > 0;
+    close(ready[0]);
+    display = ":" + std::to_string(std::atoi(number));
+    if (!started) Stop();
+    return started;
 }
 
 void XvfbServer::Stop() {
