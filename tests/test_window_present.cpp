@@ -92,7 +92,7 @@ TEST(WindowPresent, FullScreenShowsTheWholePictureScaledWithBarsOnScreensLargerA
         const Box lit = Lit(screen);
         EXPECT_EQ(lit, c.picture) << "lit box " << lit.left << "," << lit.top << " - " << lit.right
                                   << "," << lit.bottom;
-        ASSERT_TRUE(CloseWindow(x.display, v.window.id));
+        ASSERT_TRUE(SendKey(x.display, "F10"));
         const ViewerRun run = WaitProgram(v.pid, v.dir, 30);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         // The whole picture, not a part of it: points across the box show the colours of the

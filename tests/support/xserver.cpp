@@ -16,40 +16,28 @@
 
 namespace {
 
-// Windows come and go while we walk the tree (the viewer starting or closing); a query on one
-// that is gone is an expected miss, not a reason to end the test process as Xlib's default
-// handler does.
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
+// Windows come and go while we look (the viewer starting or closing): a query on one that is
+// gone is an expected miss, not a reason to end the test process as Xlib's default handler does.
 Display* OpenDisplay(const std::string& name) {
-    XSetErrorHandler(IgnoreXErrors);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     return XOpenDisplay(name.c_str());
 }
 
-XWindowInfo FindWindow(Display* d, Window w, const std::string& title) {
+// The viewable top-level window with that title (no window manager: a child of the root).
+XWindowInfo FindWindow(Display* d, const std::string& title) {
     XWindowInfo info;
-    char* name = nullptr;
-    if (XFetchName(d, w, &name) && name) {
-        const bool match = title == name;
-        XFree(name);
-        XWindowAttributes a;
-        if (match && XGetWindowAttributes(d, w, &a)) {
-            info = {true, w, a.width, a.height, a.map_state == IsViewable};
-            if (info.viewable) return info;
-        }
-    }
     Window root, parent, *children = nullptr;
     unsigned count = 0;
-    if (XQueryTree(d, w, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count; ++i) {
-            XWindowInfo child = FindWindow(d, children[i], title);
-            if (child.found && (child.viewable || !info.found)) info = child;
-            if (info.viewable) break;
-        }
-        if (children) XFree(children);
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !info.viewable; ++i) {
+        char* name = nullptr;
+        XWindowAttributes a;
+        if (XFetchName(d, children[i], &name) && name && title == name &&
+            XGetWindowAttributes(d, children[i], &a))
+            info = {children[i], a.width, a.height, a.map_state == IsViewable};
+        if (name) XFree(name);
     }
+    if (children) XFree(children);
     return info;
 }
 
@@ -109,25 +97,12 @@ XViewer StartViewerWindow(const XvfbServer& x, const std::string& name,
     if (!d) return v;
     // The window appears within a few frames: poll the tree for it, bounded.
     for (int waited = 0; !v.window.viewable && waited <= 20000; waited += 50) {
-        v.window = FindWindow(d, DefaultRootWindow(d), "Duoscope");
+        v.window = FindWindow(d, "Duoscope");
         if (!v.window.viewable) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     XCloseDisplay(d);
     v.ready = v.window.viewable && CountFrames(x.display, v.window.id, 3, 20000) == 3;
     return v;
-}
-
-bool CloseWindow(const std::string& display, unsigned long window) {
-    return OnDisplay(display, [&](Display* d) {
-        XEvent e = {};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        return XSendEvent(d, window, False, NoEventMask, &e) != 0;
-    });
 }
 
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs) {

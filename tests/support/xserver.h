@@ -15,7 +15,6 @@ struct XvfbServer {
 };
 
 struct XWindowInfo {
-    bool found = false;
     unsigned long id = 0;
     int width = 0, height = 0;
     bool viewable = false;
@@ -31,8 +30,6 @@ struct XViewer {
 };
 XViewer StartViewerWindow(const XvfbServer& x, const std::string& name,
                           const std::vector<std::string>& args, Env env);
-// Asks the window to close, as a window manager's close button does (WM_DELETE_WINDOW).
-bool CloseWindow(const std::string& display, unsigned long window);
 // Sends a key press, a pause and the release with xdotool (keysym name such as "F10", "2").
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs = 150);
 // Moves the pointer to count places in the window (at least 101 x 101), one motion event each.
