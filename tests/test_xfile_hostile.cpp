@@ -7,12 +7,11 @@
 #include <utility>
 
 using namespace xtest;
-using xfile::Scene;
 
 namespace {
 
 std::string Outcome(const std::vector<uint8_t>& bytes) {
-    Scene s;
+    xfile::Scene s;
     std::string error;
     return xfile::ReadScene(bytes, s, error) ? "accepted" : error;
 }
@@ -26,21 +25,15 @@ std::pair<size_t, size_t> LastObject(const std::vector<uint8_t>& b) {
         auto token = [&](const std::string& name) {
             return std::string("\1\0", 2) + char(name.size()) + std::string(3, '\0') + name;
         };
-        std::string t = token("AnimationSet");
-        auto it = std::find_end(b.begin(), b.end(), t.begin(), t.end());
-        if (it == b.end()) {
-            t = token("Frame");
-            it = std::search(b.begin(), b.end(), t.begin(), t.end());
-        }
+        const std::string set = token("AnimationSet"), frame = token("Frame");
+        auto it = std::find_end(b.begin(), b.end(), set.begin(), set.end());
+        if (it == b.end()) it = std::search(b.begin(), b.end(), frame.begin(), frame.end());
         return {size_t(it - b.begin()), b.size()};
     }
     size_t end = b.size();
     while (b[end - 1] != '}') --end;
     size_t start = end - 1;
-    for (int depth = 0;; --start) {
-        depth += b[start] == '}' ? 1 : b[start] == '{' ? -1 : 0;
-        if (depth == 0) break;
-    }
+    for (int depth = 1; depth > 0;) depth += b[--start] == '}' ? 1 : b[start] == '{' ? -1 : 0;
     return {start, end - 1};
 }
 
