@@ -16,26 +16,17 @@ std::string Print(const Scene& s) {
         char buf[32];
         for (size_t i = 0; i < n; ++i) o += (std::snprintf(buf, sizeof buf, " %.5g", f[i]), buf);
     };
-    for (const xfile::Frame& f : s.frames) {
-        o += "\n" + f.name;
-        nums(&f.transform.m[0][0], 16);
-    }
+    for (const xfile::Frame& f : s.frames) o += "\n" + f.name, nums(&f.transform.m[0][0], 16);
     for (const MeshData& m : s.meshes) {
         const MeshDeclaration& d = m.declaration;
         o += "\nmesh " + m.name + " " + char('0' + d.hasNormal) + char('0' + d.hasTexCoord) +
              char('0' + d.hasColor);
-        for (const MeshVertex& v : m.vertices) {
-            nums(v.position, 3);
-            nums(v.normal, 3);
-            nums(v.texcoord, 2);
-            o += " " + std::to_string(v.color);
-        }
+        for (const MeshVertex& v : m.vertices)
+            nums(v.position, 3), nums(v.normal, 3), nums(v.texcoord, 2),
+                o += " " + std::to_string(v.color);
         for (uint32_t i : m.indices) o += " " + std::to_string(i);
         for (uint32_t a : m.attributes) o += " a" + std::to_string(a);
-        for (const xfile::Material& k : m.materials) {
-            o += "\n" + k.texture;
-            nums(k.faceColor, 4);
-        }
+        for (const xfile::Material& k : m.materials) o += "\n" + k.texture, nums(k.faceColor, 4);
         for (const xfile::Bone& b : m.bones) {
             o += "\n" + b.name;
             for (uint32_t v : b.vertices) o += " " + std::to_string(v);
@@ -52,8 +43,7 @@ TEST(XFileReader, EveryContainerFormatReadsTheSame) {
     // The fixture in binary with 32- and 64-bit floats, and compressed in blocks of 200 and 100
     // bytes, so that every block after the first inflates with the previous ones as dictionary.
     const Scene text = MustRead(ReadBytes(Corpus("model.x")));
-    ASSERT_EQ(text.meshes.size(), 2u);
-    EXPECT_EQ(text.ticksPerSecond, 10);
+    EXPECT_EQ(std::pair(text.meshes.size(), text.ticksPerSecond), std::pair(size_t(2), 10.0));
     for (const char* name : {"model-bin.x", "model-bin64.x", "model-tzip.x", "model-bzip.x"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Print(MustRead(ReadBytes(Corpus(name)))), Print(text));
