@@ -56,11 +56,11 @@ TEST(XFileReader, ThirdPartyFilesReadAsExported) {
     const Scene cube = MustRead(ReadBytes(ThirdParty("test_cube_text.x")));
     ASSERT_EQ(cube.meshes.size(), 1u);
     const MeshData& c = cube.meshes[0];
+    ASSERT_TRUE(c.indices.size() >= 6 && c.vertices.size() > 20 && c.materials.size() == 1);
     EXPECT_EQ((std::vector<uint32_t>(c.indices.begin(), c.indices.begin() + 6)),
               (std::vector<uint32_t>{0, 2, 1, 0, 1, 3}));
     EXPECT_EQ((std::vector<float>{c.vertices[0].normal[1], c.vertices[20].normal[2]}),
               (std::vector<float>{-1, 1}));
-    ASSERT_EQ(c.materials.size(), 1u);
     EXPECT_FLOAT_EQ(c.materials[0].power, 96.078430f);
     EXPECT_EQ(c.bones.at(0).weights.at(23), 1.0f);
     for (const char* name : {"test_cube_binary.x", "test_cube_compressed.x"}) {
@@ -69,7 +69,7 @@ TEST(XFileReader, ThirdPartyFilesReadAsExported) {
     }
 
     const Scene s = MustRead(ReadBytes(ThirdParty("kwxport_test_cubewithvcolors.x")));
-    ASSERT_EQ(s.meshes.size(), 1u);
+    ASSERT_TRUE(s.meshes.size() == 1u && s.meshes[0].vertices.size() > 12);
     const MeshData& m = s.meshes[0];
     const auto& v = m.vertices;
     EXPECT_TRUE(m.declaration.hasColor); // vertices 0, 1, 6: red, white, green
