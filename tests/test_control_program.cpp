@@ -1,6 +1,5 @@
-// The built viewer driven by scripted keys off-screen on the fixed-step clock (40 ms a turn):
-// keys reach the picture and the same command gives the same bytes; the selection-screen build
-// draws its screen. And, on the real device in this process, the quit prompt over the last frame.
+// The built viewer on scripted keys: keys reach the picture, the same command gives the same
+// bytes, the selection build draws its screen; in process, the quit prompt over the last frame.
 #include "app/frame_update.h"
 #include "app/shell.h"
 #include "core/settings.h"
@@ -68,8 +67,7 @@ TEST(ControlProgram, PickBuildShowsItsScreen) {
     EXPECT_LT(between, 50);
 }
 
-// The picture while the prompt waits (read at the third read of 'N', which is then pressed
-// and released): the last frame, with the text in the middle and nothing else changed.
+// The picture while the prompt waits (at the third read of 'N', then pressed and released).
 std::vector<uint8_t> g_whileWaiting;
 int g_nReads = 0;
 void AnswerNAfterAWhile(int vk) {

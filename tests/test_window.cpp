@@ -70,9 +70,8 @@ TEST(MessageQueue, EveryWayToEndIsTakenWithinAFewTurnsOfAFlood) {
     }
 }
 
-// The viewer at 320 x 240 on a private X server, ended from outside in each way: it has the
-// requested size and keys reach it (F10 after a flood of mouse moves ends it within a few
-// frames), and a lost display ends it at once with one line and exit code 1.
+// The viewer at 320 x 240 under Xvfb: F10 after a flood of mouse moves ends it within a few
+// frames; a lost display ends it at once with one line and exit code 1.
 TEST(Window, EveryWayTheDisplayEndsTheViewer) {
     const char* const lost = "duoscope: the connection to the X display was lost\n";
     using Act = std::function<void(XvfbServer&, unsigned long)>;

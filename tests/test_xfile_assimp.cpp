@@ -1,7 +1,6 @@
-// Assimp as an independent oracle on our models and the third-party files (when present):
-// positions, bones, offsets, frame transforms and animation poses. Assimp negates z, transposes
-// matrices, splits meshes by material and duplicates vertices per corner; the comparisons undo
-// exactly that and nothing else.
+// Assimp as an independent oracle on our models and the third-party files (when present). It
+// negates z, transposes matrices, splits meshes by material and duplicates vertices per corner;
+// the comparisons undo exactly that and nothing else.
 #include "test_xfile_util.h"
 
 #include <assimp/cimport.h>

@@ -1,6 +1,5 @@
-// libFuzzer target: arbitrary bytes through the .x reader, the hierarchy loader, animation
-// posing, skinning and the plain mesh loader. Any crash, sanitizer report, hang or runaway
-// allocation is a bug; refusals are expected.
+// libFuzzer target: arbitrary bytes through the .x reader, both loaders, posing and skinning.
+// Any crash, sanitizer report, hang or runaway allocation is a bug; refusals are expected.
 #include "platform/xfile/d3dx_hierarchy.h"
 #include "platform/xfile/xscene.h"
 #include "tests/support/copying_allocator.h"

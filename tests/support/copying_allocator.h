@@ -1,8 +1,6 @@
-// A hierarchy allocator for tests, the fuzzer and benchmarks of the .x loaders: it copies what
-// the loader hands over (name, materials with their texture names, adjacency), as the viewer's
-// own allocator does, and frees its records with the heap. It records its create calls
-// ("F name" / "M name", null names as "<null>"), counts the records alive, and can be told to
-// fail its n-th create call.
+// A hierarchy allocator for the .x loaders' tests, fuzzer and benchmarks: it copies what the loader
+// hands over as the viewer's allocator does, records its create calls ("F name" / "M name", null
+// names as "<null>"), counts the records alive, and can be told to fail its n-th create call.
 #pragma once
 
 #include "platform/xfile/d3dx_hierarchy.h"

@@ -34,8 +34,7 @@ XViewer StartViewerWindow(const XvfbServer& x, const std::string& name,
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs = 150);
 // Moves the pointer to count places in the window (at least 101 x 101), one motion event each.
 bool FloodPointer(const std::string& display, unsigned long window, int count);
-// From another client: ends the connection of the window's owner as xkill does (XKillClient),
-// or destroys the window.
+// From another client: ends the owner's connection as xkill does, or destroys the window.
 bool EndWindowFromOutside(const std::string& display, unsigned long window, bool killOwner);
 
 // Counts the frames the window shows from now on (each present damages it once), until `most`
