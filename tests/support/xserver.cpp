@@ -138,11 +138,8 @@ int CountFrames(const std::string& display, unsigned long window, int most, int 
     bool gone = !XGetWindowAttributes(d, window, &a); // destroyed before we listened
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (damage && counted < most && !gone && std::chrono::steady_clock::now() < end) {
-        if (!XPending(d)) {
-            pollfd p = {ConnectionNumber(d), POLLIN, 0};
-            poll(&p, 1, 20);
-            continue;
-        }
+        pollfd p = {ConnectionNumber(d), POLLIN, 0};
+        if (!XPending(d) && poll(&p, 1, 20) >= 0) continue;
         XEvent e;
         XNextEvent(d, &e);
         if (e.type == eventBase + XDamageNotify)
