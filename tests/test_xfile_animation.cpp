@@ -8,10 +8,9 @@ using namespace xtest;
 namespace {
 
 void Pose(ID3DXAnimationController& c, const AnimSetPtr& set, double seconds) {
-    ASSERT_EQ(c.SetTrackAnimationSet(0, set), S_OK);
-    ASSERT_EQ(c.SetTrackEnable(0, true), S_OK);
-    ASSERT_EQ(c.SetTrackPosition(0, seconds), S_OK);
-    ASSERT_EQ(c.AdvanceTime(0, nullptr), S_OK);
+    const HRESULT r[] = {c.SetTrackAnimationSet(0, set), c.SetTrackEnable(0, true),
+                         c.SetTrackPosition(0, seconds), c.AdvanceTime(0, nullptr)};
+    ASSERT_EQ(std::vector<HRESULT>(r, r + 4), std::vector<HRESULT>(4, S_OK));
 }
 
 // Frame Mover: positions 0 -> (10,0,0) over ticks 0..10 at 10 ticks/s; a quarter turn about y;

@@ -21,11 +21,6 @@ D3DXMATRIX FromAssimp(const aiMatrix4x4& a) {
     return m;
 }
 
-void CollectNodes(const aiNode* n, std::map<std::string, const aiNode*>& out) {
-    out[n->mName.C_Str()] = n;
-    for (unsigned i = 0; i < n->mNumChildren; ++i) CollectNodes(n->mChildren[i], out);
-}
-
 // Every point of one set lies within tolerance of some point of the other.
 float WorstNearest(const std::vector<std::array<float, 3>>& from,
                    const std::vector<std::array<float, 3>>& to) {
@@ -85,13 +80,11 @@ TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
     EXPECT_LT(WorstNearest(theirs, mine), 1e-5f);
 
     // Frames: every named frame's transform.
-    std::map<std::string, const aiNode*> nodes;
-    CollectNodes(ai->mRootNode, nodes);
     for (const xfile::Frame& f : ours.frames) {
         if (!f.named) continue; // Assimp names unnamed frames its own way
-        ASSERT_TRUE(nodes.count(f.name)) << f.name;
-        EXPECT_LT(MaxDifference(FromAssimp(nodes[f.name]->mTransformation), f.transform), 1e-5f)
-            << f.name;
+        const aiNode* node = ai->mRootNode->FindNode(f.name.c_str());
+        ASSERT_NE(node, nullptr) << f.name;
+        EXPECT_LT(MaxDifference(FromAssimp(node->mTransformation), f.transform), 1e-5f) << f.name;
     }
 }
 
