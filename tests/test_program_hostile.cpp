@@ -38,7 +38,6 @@ bool Matches(const std::string& text, const std::string& pattern) {
 enum Kind { Remove, Directory, Edit };
 
 struct Case {
-    std::string name;
     std::string file; // the file changed, if any
     Kind kind;
     std::function<std::string(std::string)> edit;
@@ -59,29 +58,28 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
                       notX = ": byte offset 0: not an .x file (no 'xof ' header)\n";
     // clang-format off
     const Case cases[] = {
-        {"fx_missing", fx, Remove, {}, {}, 0, running,
-         "Duoscope.fx: cannot open the effect file\n" + noEffect},
-        {"fx_empty", fx, Edit, Replace("", "", true), {}, 0, running, "Duoscope.fx:1: no technique\n" + noEffect},
-        {"fx_stage", fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
+        {fx, Remove, {}, {}, 0, running, "Duoscope.fx: cannot open the effect file\n" + noEffect},
+        {fx, Edit, Replace("", "", true), {}, 0, running, // empty
+         "Duoscope.fx:1: no technique\n" + noEffect},
+        {fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
          "Duoscope.fx:80: fragment stage 'Grey' does not compile\n*" + noEffect},
-        {"fx_technique", fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
+        {fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
          "Duoscope.fx: no technique 'Duoscope'\n" + noEffect},
-        {"texture_missing", "wall.png", Remove, {}, {}, 0, running, "*"},
-        {"size_huge", "", Remove, {}, {"rx", "100000", "ry", "100000"}, 1, quit("100000x100000"),
-         "*"},
-        {"size_negative", "", Remove, {}, {"rx", "-5"}, 1, quit("-5x480"), "*"},
-        {"no_graphics", "", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
+        {"wall.png", Remove, {}, {}, 0, running, "*"},
+        {"", Remove, {}, {"rx", "100000", "ry", "100000"}, 1, quit("100000x100000"), "*"},
+        {"", Remove, {}, {"rx", "-5"}, 1, quit("-5x480"), "*"},
+        {"", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
          "duoscope: no video: *", {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}}},
         // The reader's refusals are its own tests': here each model is named and the viewer runs.
-        {"room_missing", "room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
-        {"seaman_random", "seaman.x", Edit, RandomBytes, {}, 0, running, "seaman.x" + notX},
-        {"fatman_directory", "fatman.x", Directory, {}, {}, 0, running,
-         "fatman.x: not a regular file\n"},
+        {"room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
+        {"seaman.x", Edit, RandomBytes, {}, 0, running, "seaman.x" + notX},
+        {"fatman.x", Directory, {}, {}, 0, running, "fatman.x: not a regular file\n"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string dir = MakeScratchDir("hostile_" + c.name);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i << ": " << c.file);
+        const std::string dir = MakeScratchDir("hostile_" + std::to_string(i));
         const std::string path = dir + "/" + c.file;
         if (!c.file.empty()) fs::remove(path);
         if (c.kind == Directory) fs::create_directory(path);
@@ -90,7 +88,7 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
                 << c.edit(ReadFile(std::string(DUO_SOURCE_DIR) + "/data/" + c.file));
         Env env = c.env;
         env["DUOSCOPE_FRAMES"] = "3";
-        const ViewerRun run = RunProgram(ViewerPath(), c.args, Reproducible(env), dir, 60);
+        const ViewerRun run = RunProgram(ViewerPath(), c.args, Reproducible(env), dir);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.errors; // -1: crashed or hung
         EXPECT_TRUE(Matches(run.log, c.log)) << run.log;
         EXPECT_TRUE(Matches(run.errors, c.errors)) << run.errors;
