@@ -92,11 +92,10 @@ TEST(WindowPresent, FullScreenShowsTheWholePictureScaledWithBarsOnScreensLargerA
                 const int sx = c.rx * gx / 16, sy = c.ry * gy / 16;
                 const int px = c.picture[0] + (c.picture[2] + 1 - c.picture[0]) * gx / 16;
                 const int py = c.picture[1] + (c.picture[3] + 1 - c.picture[1]) * gy / 16;
-                const unsigned long on = screen.At(px, py);
-                const uint8_t* in = shot.At(sx, sy);
-                const int d = std::abs(int(on >> 16) - in[0]) +
-                              std::abs(int((on >> 8) & 0xFF) - in[1]) +
-                              std::abs(int(on & 0xFF) - in[2]);
+                int d = 0; // summed over red, green, blue
+                for (int k = 0; k < 3; ++k)
+                    d += std::abs(int(screen.At(px, py) >> (16 - 8 * k) & 0xFF) -
+                                  shot.At(sx, sy)[k]);
                 near += d <= 48;
             }
         EXPECT_GE(near, 225 * 9 / 10) << near << " of 225 points match";

@@ -28,7 +28,7 @@ TEST(XFileHierarchy, MeshesAreSortedByMaterialWithVerticesInPlace) {
     Loaded l;
     ASSERT_EQ(l.File(kModel), S_OK);
     EXPECT_EQ(l.allocator.calls, (Strings{"F Left", "M a", "F Right", "M b"}));
-    ASSERT_TRUE(l.root->pFrameSibling && Container(l.root->pFrameSibling));
+    ASSERT_TRUE(Container(l.root) && l.root->pFrameSibling && Container(l.root->pFrameSibling));
     const CopyingContainer* b = Container(l.root->pFrameSibling);
     const ID3DXMesh& mesh = *b->MeshData.pMesh;
     // Faces 1, 0, 1 by material become 0 | 1, 1 in a stable order; vertices keep file order.

@@ -80,10 +80,7 @@ bool XvfbServer::Start(int width, int height) {
 }
 
 void XvfbServer::Stop() {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+    if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
     pid = -1;
 }
 
