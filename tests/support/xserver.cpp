@@ -84,22 +84,16 @@ void XvfbServer::Stop() {
     pid = -1;
 }
 
-XViewer StartViewerWindow(const XvfbServer& x, const std::string& name,
-                          const std::vector<std::string>& args, Env env) {
-    XViewer v;
-    v.dir = MakeScratchDir(name);
-    env.insert({{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}});
-    v.pid = StartProgram(ViewerPath(), args, env, v.dir);
-    Display* d = OpenDisplay(x.display);
-    if (!d) return v;
-    // The window appears within a few frames: poll the tree for it, bounded.
-    for (int waited = 0; !v.window.viewable && waited <= 20000; waited += 50) {
-        v.window = FindWindow(d, "Duoscope");
-        if (!v.window.viewable) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+XWindowInfo WaitForWindow(const std::string& display, const std::string& title, int timeoutMs) {
+    XWindowInfo info;
+    Display* d = OpenDisplay(display);
+    if (!d) return info;
+    // The window appears within a few frames: poll the root's children for it, bounded.
+    for (int waited = 0; !(info = FindWindow(d, title)).viewable && waited < timeoutMs;
+         waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     XCloseDisplay(d);
-    v.ready = v.window.viewable && CountFrames(x.display, v.window.id, 3, 20000) == 3;
-    return v;
+    return info;
 }
 
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs) {
