@@ -21,6 +21,16 @@ std::vector<uint32_t> List(std::span<const uint32_t> s) {
 const CopyingContainer* Container(const D3DXFRAME* f) {
     return static_cast<const CopyingContainer*>(f->pMeshContainer);
 }
+std::string Tree(const D3DXFRAME* f) {
+    std::string o;
+    for (; f; f = f->pFrameSibling) {
+        o += std::string("(") + (f->Name ? f->Name : "-");
+        for (const D3DXMESHCONTAINER* c = f->pMeshContainer; c; c = c->pNextMeshContainer)
+            o += std::string(" ") + (c->Name ? c->Name : "-");
+        o += Tree(f->pFrameFirstChild) + ")";
+    }
+    return o;
+}
 
 } // namespace
 
@@ -66,25 +76,13 @@ Frame P { Mesh first { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; } Frame C1 { Fram
     EXPECT_EQ(l.controller, nullptr); // no AnimationSet: no controller
     EXPECT_EQ(l.allocator.calls, (Strings{"F <null>", "M loose", "F P", "M first", "F C1", "F G",
                                           "M second", "F C2", "F <null>"}));
-    const D3DXFRAME* root = l.root;
-    EXPECT_EQ(root->Name, nullptr); // the loose mesh's own frame
-    EXPECT_STREQ(Container(root)->Name, "loose");
-    const D3DXFRAME* p = root->pFrameSibling;
-    ASSERT_NE(p, nullptr);
-    const D3DXMESHCONTAINER* first = p->pMeshContainer;
-    EXPECT_STREQ(first->Name, "first");
-    ASSERT_NE(first->pNextMeshContainer, nullptr);
-    EXPECT_STREQ(first->pNextMeshContainer->Name, "second");
-    EXPECT_EQ(first->pNextMeshContainer->pNextMeshContainer, nullptr);
-    const D3DXFRAME* c1 = p->pFrameFirstChild;
-    EXPECT_STREQ(c1->Name, "C1");
-    EXPECT_STREQ(c1->pFrameFirstChild->Name, "G");
-    EXPECT_STREQ(c1->pFrameSibling->Name, "C2");
-    EXPECT_EQ(c1->pFrameSibling->pFrameSibling->Name, nullptr);
-    EXPECT_EQ(c1->TransformationMatrix.m[0][0], 1.0f); // no FrameTransformMatrix: identity
-
-    EXPECT_EQ(D3DXFrameFind(root, "G"), c1->pFrameFirstChild);
-    EXPECT_EQ(D3DXFrameFind(root, "missing"), nullptr);
+    // "(frame containers children)" for each sibling; "-" for no name.
+    EXPECT_EQ(Tree(l.root), "(- loose)(P first second(C1(G))(C2)(-))");
+    const D3DXFRAME* g = D3DXFrameFind(l.root, "G");
+    ASSERT_NE(g, nullptr);
+    EXPECT_STREQ(g->Name, "G");
+    EXPECT_EQ(g->TransformationMatrix.m[0][0], 1.0f); // no FrameTransformMatrix: identity
+    EXPECT_EQ(D3DXFrameFind(l.root, "missing"), nullptr);
     EXPECT_EQ(D3DXFrameFind(nullptr, "P"), nullptr);
     EXPECT_EQ(D3DXFrameDestroy(nullptr, &l.allocator), S_OK);
 }
