@@ -51,18 +51,11 @@ TEST(XFileReader, EveryContainerFormatReadsTheSame) {
 }
 
 TEST(XFileReader, ThirdPartyFilesReadAsExported) {
-    // What the Assimp oracle does not compare: indices, normals, materials, colours, DeclData.
+    // What the Assimp oracle does not compare: real exporters' binary and compressed files read
+    // as their text twin; colours, DeclData.
     SKIP_WITHOUT_THIRD_PARTY();
     const Scene cube = MustRead(ReadBytes(ThirdParty("test_cube_text.x")));
-    ASSERT_EQ(cube.meshes.size(), 1u);
-    const MeshData& c = cube.meshes[0];
-    ASSERT_TRUE(c.indices.size() >= 6 && c.vertices.size() > 20 && c.materials.size() == 1);
-    EXPECT_EQ((std::vector<uint32_t>(c.indices.begin(), c.indices.begin() + 6)),
-              (std::vector<uint32_t>{0, 2, 1, 0, 1, 3}));
-    EXPECT_EQ((std::vector<float>{c.vertices[0].normal[1], c.vertices[20].normal[2]}),
-              (std::vector<float>{-1, 1}));
-    EXPECT_FLOAT_EQ(c.materials[0].power, 96.078430f);
-    EXPECT_EQ(c.bones.at(0).weights.at(23), 1.0f);
+    ASSERT_EQ(cube.meshes.size(), 1u); // its values go through the code our fixtures check
     for (const char* name : {"test_cube_binary.x", "test_cube_compressed.x"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Print(MustRead(ReadBytes(ThirdParty(name)))), Print(cube));
