@@ -1,14 +1,12 @@
 // The model generator: the committed data/ files are exactly what it writes, and it refuses to
 // write a model that breaks what the viewer relies on (its checks run on every write).
 #include "modelgen.h"
+#include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -28,25 +26,18 @@ TEST(ModelgenOutput, GeneratorReproducesCommittedData) {
                                               "seaman_shirt.png", "seaman_trousers.png", "skin.png",
                                               "wall.png"}));
     const fs::path data = fs::path(DUO_SOURCE_DIR) / "data";
-    auto read = [](const fs::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        return std::string{std::istreambuf_iterator<char>(f), {}};
-    };
     for (const std::string& name : written) {
         SCOPED_TRACE(name);
-        const std::string generated = read(out / name), committed = read(data / name);
+        const std::string generated = ReadFile(out / name), committed = ReadFile(data / name);
         ASSERT_FALSE(committed.empty()) << "run duoscope-modelgen data/ and commit the output";
-        const auto diff =
-            std::mismatch(generated.begin(), generated.end(), committed.begin(), committed.end());
         EXPECT_TRUE(generated == committed)
-            << generated.size() << " bytes, committed " << committed.size()
-            << "; first difference at byte " << (diff.first - generated.begin());
+            << generated.size() << " bytes, committed " << committed.size();
     }
 }
 
 TEST(ModelgenChecks, BrokenModelsAreRefused) {
     const Model room = BuildRoom(), seaman = BuildSeaman(), fatman = BuildFatman();
-    const std::vector<Image> images = BuildTextures();
+    const std::vector<modelgen::Image> images = BuildTextures();
     EXPECT_EQ(CheckModels(room, seaman, fatman, images), "");
     Model low = room, flipped = room, heavy = seaman, stiff = seaman;
     for (Vec3& p : low.mesh.positions) p.y = std::min(p.y, 30.0);

@@ -15,8 +15,7 @@ TEST(Program, GoodStartLogsTwoLinesAndPresentsAtTheRequestedSize) {
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.log, "Initialized DirectX 9\nInitialized resolution 800x600\n");
     const Image shot = LoadPng(dir + "/shot.png");
-    EXPECT_EQ(shot.width, 800);
-    EXPECT_EQ(shot.height, 600);
+    EXPECT_EQ(std::pair(shot.width, shot.height), std::pair(800, 600));
 }
 
 TEST(Program, MalformedHooksAreRefusedBeforeAnythingStarts) {

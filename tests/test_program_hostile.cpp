@@ -1,6 +1,5 @@
-// Hostile and odd inputs given to the built viewer: a broken or missing effect file, texture or
-// model, sizes no screen has, no graphics at all. The viewer never crashes or hangs: it runs on and
-// says what it lacks on stderr, or ends with its log line and exit code 1.
+// Hostile inputs given to the built viewer (broken or missing files, sizes no screen has, no
+// graphics): it never crashes or hangs, but runs on saying what it lacks or ends with exit code 1.
 #include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +19,6 @@ std::string RandomBytes(std::string) {
     for (char& ch : bytes) ch = char(random());
     return bytes;
 }
-std::string Nothing(std::string) {
-    return "";
-}
 // Text with one piece replaced, or cut from there to the end.
 std::function<std::string(std::string)> Replace(std::string from, std::string to, bool toEnd) {
     return [=](std::string s) {
@@ -38,12 +34,10 @@ bool Matches(const std::string& text, const std::string& pattern) {
            text.ends_with(pattern.substr(star + 1));
 }
 
-// What takes the place of a file of data/ in the scratch dir: nothing, a directory, or what
-// the edit makes of the original bytes.
+// What takes a data/ file's place: nothing, a directory, or the edit of the original bytes.
 enum Kind { Remove, Directory, Edit };
 
 struct Case {
-    std::string name;
     std::string file; // the file changed, if any
     Kind kind;
     std::function<std::string(std::string)> edit;
@@ -63,38 +57,29 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
     const std::string fx = "Duoscope.fx",
                       notX = ": byte offset 0: not an .x file (no 'xof ' header)\n";
     // clang-format off
-    std::vector<Case> cases = {
-        {"fx_missing", fx, Remove, {}, {}, 0, running,
-         "Duoscope.fx: cannot open the effect file\n" + noEffect},
-        {"fx_empty", fx, Edit, Nothing, {}, 0, running, "Duoscope.fx:1: no technique\n" + noEffect},
-        {"fx_stage", fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
+    const Case cases[] = {
+        {fx, Remove, {}, {}, 0, running, "Duoscope.fx: cannot open the effect file\n" + noEffect},
+        {fx, Edit, Replace("", "", true), {}, 0, running, // empty
+         "Duoscope.fx:1: no technique\n" + noEffect},
+        {fx, Edit, Replace("= vec4(vec3(grey)", "= nonsense(", false), {}, 0, running,
          "Duoscope.fx:80: fragment stage 'Grey' does not compile\n*" + noEffect},
-        {"fx_technique", fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
+        {fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
          "Duoscope.fx: no technique 'Duoscope'\n" + noEffect},
-        {"texture_missing", "wall.png", Remove, {}, {}, 0, running, "*"},
-        {"size_huge", "", Remove, {}, {"rx", "100000", "ry", "100000"}, 1, quit("100000x100000"),
-         "*"},
-        {"size_negative", "", Remove, {}, {"rx", "-5"}, 1, quit("-5x480"), "*"},
-        // Past the range of int: whatever atoi makes of it, no back buffer has that height.
-        {"size_overflow", "", Remove, {}, {"ry", "99999999999999999999"}, 1, quit("640x*"), "*"},
-        {"no_graphics", "", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
+        {"wall.png", Remove, {}, {}, 0, running, "*"},
+        {"", Remove, {}, {"rx", "100000", "ry", "100000"}, 1, quit("100000x100000"), "*"},
+        {"", Remove, {}, {"rx", "-5"}, 1, quit("-5x480"), "*"},
+        {"", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
          "duoscope: no video: *", {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}}},
+        // The reader's refusals are its own tests': here each model is named and the viewer runs.
+        {"room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
+        {"seaman.x", Edit, RandomBytes, {}, 0, running, "seaman.x" + notX},
+        {"fatman.x", Directory, {}, {}, 0, running, "fatman.x: not a regular file\n"},
     };
-    int i = 0;
-    for (const std::string m : {"room.x", "seaman.x", "fatman.x"}) {
-        const double cut = 0.1 + 0.4 * i++; // each model cut at one of 0.1, 0.5, 0.9
-        const auto truncate = [cut](std::string x) { return x.substr(0, size_t(x.size() * cut)); };
-        cases.push_back({m + "_missing", m, Remove, {}, {}, 0, running,
-                         m + ": cannot open the file\n"});
-        cases.push_back({m + "_empty", m, Edit, Nothing, {}, 0, running, m + notX});
-        cases.push_back({m + "_random", m, Edit, RandomBytes, {}, 0, running, m + notX});
-        cases.push_back({m + "_directory", m, Directory, {}, {}, 0, running, m + ": *"});
-        cases.push_back({m + "_cut", m, Edit, truncate, {}, 0, running, m + ": *"});
-    }
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string dir = MakeScratchDir("hostile_" + c.name);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i << ": " << c.file);
+        const std::string dir = MakeScratchDir("hostile_" + std::to_string(i));
         const std::string path = dir + "/" + c.file;
         if (!c.file.empty()) fs::remove(path);
         if (c.kind == Directory) fs::create_directory(path);
@@ -103,7 +88,7 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
                 << c.edit(ReadFile(std::string(DUO_SOURCE_DIR) + "/data/" + c.file));
         Env env = c.env;
         env["DUOSCOPE_FRAMES"] = "3";
-        const ViewerRun run = RunProgram(ViewerPath(), c.args, Reproducible(env), dir, 60);
+        const ViewerRun run = RunProgram(ViewerPath(), c.args, Reproducible(env), dir);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.errors; // -1: crashed or hung
         EXPECT_TRUE(Matches(run.log, c.log)) << run.log;
         EXPECT_TRUE(Matches(run.errors, c.errors)) << run.errors;

@@ -1,7 +1,5 @@
-// Texture files: every format decoded top row first (progressive JPEG through libjpeg-turbo,
-// DDS DXT blocks and their mipmaps), the mip chain built on load, names found across case and
-// folder separators, one stderr line per texture that cannot be read; and a DDS file's own
-// mipmaps reaching the pixels.
+// Texture files: every format read top row first, the mip chain, names found across case and
+// folder separators, one stderr line per unreadable texture; a DDS file's mipmaps on screen.
 #include "test_gl_common.h"
 
 #include "platform/gfx/png_writer.h"
@@ -15,6 +13,7 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -23,8 +22,7 @@ namespace {
 std::string Dds(const char* fourCC, int w, int h, int levels, std::vector<std::string> blocks) {
     uint32_t head[32] = {0x20534444,  124, 0x000A1007, uint32_t(h),
                          uint32_t(w), 0,   0,          uint32_t(levels)};
-    head[19] = 32; // pixel format: size, FOURCC flag, the code
-    head[20] = 4;
+    head[19] = 32, head[20] = 4; // pixel format: size, FOURCC flag, the code
     std::memcpy(&head[21], fourCC, 4);
     head[27] = 0x401008; // a complex texture with mipmaps
     std::string out(reinterpret_cast<const char*>(head), sizeof head);
@@ -36,10 +34,6 @@ std::string Dds(const char* fourCC, int w, int h, int levels, std::vector<std::s
             out += b;
     }
     return out;
-}
-
-std::string Block(std::initializer_list<uint8_t> bytes) {
-    return {bytes.begin(), bytes.end()};
 }
 
 void Write(const std::string& path, const std::string& bytes) {
@@ -67,14 +61,8 @@ using Rgba = std::vector<uint32_t>;
 // Each test works in a folder of its own, which it makes the working directory.
 class TextureFile : public testing::Test {
   protected:
-    void SetUp() override {
-        fs::create_directories(dir);
-        fs::current_path(dir);
-    }
-    void TearDown() override {
-        fs::current_path(home);
-        fs::remove_all(dir);
-    }
+    void SetUp() override { fs::create_directories(dir), fs::current_path(dir); }
+    void TearDown() override { fs::current_path(home), fs::remove_all(dir); }
     const fs::path home = fs::current_path(), dir = fs::path(testing::TempDir()) / "duo_textures";
 };
 
@@ -91,12 +79,9 @@ TEST_F(TextureFile, EveryPictureFormatReadsTopRowFirst) {
     tjhandle tj = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(tj, pixels.data(), 16, 0, 8, TJPF_RGBA, &jpeg, &size, TJSAMP_444, 95,
-                          TJFLAG_PROGRESSIVE),
-              0);
-    Write("a.jpg", std::string(reinterpret_cast<char*>(jpeg), size));
-    tjFree(jpeg);
-    tjDestroy(tj);
+    tjCompress2(tj, pixels.data(), 16, 0, 8, TJPF_RGBA, &jpeg, &size, TJSAMP_444, 95,
+                TJFLAG_PROGRESSIVE);
+    Write("a.jpg", std::string(reinterpret_cast<char*>(jpeg), size)), tjFree(jpeg), tjDestroy(tj);
     for (const char* name : {"a.png", "a.bmp", "a.tga", "a.jpg"}) {
         SCOPED_TRACE(name);
         const TexturePtr t = Load(name);
@@ -115,8 +100,8 @@ TEST_F(TextureFile, EveryPictureFormatReadsTopRowFirst) {
 
 TEST_F(TextureFile, DdsBlocksAndTheirMipmapsDecode) {
     // Colour blocks: red (0xF800) and blue (0x001F) as ends, pixels 0..3 take indices 0..3.
-    const std::string redBlue = Block({0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0});
-    const std::string blueRed = Block({0x1F, 0x00, 0x00, 0xF8, 0xE4, 0, 0, 0}); // c0 < c1
+    const std::string redBlue = "\x00\xF8\x1F\x00\xE4\0\0\0"s;
+    const std::string blueRed = "\x1F\x00\x00\xF8\xE4\0\0\0"s; // c0 < c1
     // DXT1: four colours, and three plus transparent black when c0 <= c1; three levels each.
     Write("one.dds", Dds("DXT1", 8, 4, 3, {redBlue + blueRed, redBlue}));
     const TexturePtr one = Load("one.dds");
@@ -126,8 +111,8 @@ TEST_F(TextureFile, DdsBlocksAndTheirMipmapsDecode) {
     EXPECT_EQ(At(one, 2, {{0, 0}}), Rgba{0xFF0000FF});
     // DXT3: explicit 4-bit alpha (F, 8, 0, ...); DXT5: ends 255 and 0 with six steps between,
     // pixels taking indices 0, 1, 2, 7.
-    Write("three.dds", Dds("DXT3", 4, 4, 1, {Block({0x8F, 0, 0, 0, 0, 0, 0, 0}) + redBlue}));
-    Write("five.dds", Dds("DXT5", 4, 4, 1, {Block({255, 0, 0x88, 0x0E, 0, 0, 0, 0}) + redBlue}));
+    Write("three.dds", Dds("DXT3", 4, 4, 1, {"\x8F\0\0\0\0\0\0\0"s + redBlue}));
+    Write("five.dds", Dds("DXT5", 4, 4, 1, {"\xFF\x00\x88\x0E\0\0\0\0"s + redBlue}));
     const TexturePtr three = Load("three.dds"), five = Load("five.dds");
     ASSERT_TRUE(three && five);
     // Without mipmaps of its own a DDS gets the chain built like any picture (as RGBA).
@@ -144,12 +129,10 @@ TEST_F(TextureFile, NamesDifferingInCaseOrFoldersAreFound) {
     std::string path;
     for (const char* name : {"Art/Maps/Wood.DDS", "art\\maps\\wood.dds", "ART//MAPS//WOOD.dds",
                              "C:\\\\work\\\\Art\\\\Maps\\\\Wood.dds", "D:/x/art/maps/wood.dds"}) {
-        EXPECT_TRUE(ResolveTextureName(name, path)) << name;
-        EXPECT_EQ(path, "Art/Maps/Wood.DDS") << name;
+        EXPECT_TRUE(ResolveTextureName(name, path) && path == "Art/Maps/Wood.DDS") << name;
     }
     // A tail of the name: the bare file name in the working directory.
-    EXPECT_TRUE(ResolveTextureName("C:\\textures\\STONE.PNG", path));
-    EXPECT_EQ(path, "Stone.png");
+    EXPECT_TRUE(ResolveTextureName("C:\\textures\\STONE.PNG", path) && path == "Stone.png");
     EXPECT_FALSE(ResolveTextureName("Art\\Maps\\Oak.dds", path));
     EXPECT_FALSE(ResolveTextureName("\\\\", path));
     EXPECT_TRUE(Load("art\\MAPS\\wood.dds"));
@@ -187,8 +170,7 @@ TEST_F(TextureDraw, DdsMipmapsReachThePixels) {
     const D3DXMATRIX proj = Projection90();
     device->SetTransform(D3DTS_PROJECTION, &proj);
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    const std::string red = Block({0x00, 0xF8, 0, 0, 0, 0, 0, 0}),
-                      green = Block({0xE0, 0x07, 0, 0, 0, 0, 0, 0});
+    const std::string red = "\x00\xF8\0\0\0\0\0\0"s, green = "\xE0\x07\0\0\0\0\0\0"s;
     const std::string file = testing::TempDir() + "duo_mips.dds";
     Write(file, Dds("DXT1", 64, 64, 7, {red, red, green}));
     const TexturePtr t = Load(file);

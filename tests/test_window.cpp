@@ -1,6 +1,5 @@
 // The message queue in process (SDL's off-screen driver); the real window under a private Xvfb.
 #include "app/shell.h"
-#include "support/viewer_process.h"
 #include "support/xserver.h"
 
 #include <SDL2/SDL.h>
@@ -71,9 +70,8 @@ TEST(MessageQueue, EveryWayToEndIsTakenWithinAFewTurnsOfAFlood) {
     }
 }
 
-// The viewer at 320 x 240 on a private X server, ended from outside in each way: it has the
-// requested size and keys reach it (F10 after a flood of mouse moves ends it within a few
-// frames), and a lost display ends it at once with one line and exit code 1.
+// The viewer at 320 x 240 under Xvfb: F10 after a flood of mouse moves ends it within a few
+// frames; a lost display ends it at once with one line and exit code 1.
 TEST(Window, EveryWayTheDisplayEndsTheViewer) {
     const char* const lost = "duoscope: the connection to the X display was lost\n";
     using Act = std::function<void(XvfbServer&, unsigned long)>;
@@ -95,18 +93,13 @@ TEST(Window, EveryWayTheDisplayEndsTheViewer) {
     for (const auto& [act, exitCode, errors] : cases) {
         XvfbServer x;
         ASSERT_TRUE(x.Start(320, 240)) << "Xvfb could not start";
-        const std::string dir = MakeScratchDir("window");
-        const int pid = StartProgram(
-            ViewerPath(), {"rx", "320", "ry", "240"},
-            {{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}, {"DUOSCOPE_FIXED_STEP", "16"}},
-            dir);
-        const XWindowInfo w = WaitForWindow(x.display, "Duoscope", 20000);
-        ASSERT_TRUE(w.viewable && CountFrames(x.display, w.id, 3, 20000) == 3)
-            << ReadFile(dir + "/stderr.txt");
-        EXPECT_EQ(std::make_pair(w.width, w.height), std::make_pair(320, 240));
-        act(x, w.id);
+        const XViewer v = StartViewerWindow(x, "window", {"rx", "320", "ry", "240"},
+                                            {{"DUOSCOPE_FIXED_STEP", "16"}});
+        ASSERT_TRUE(v.ready) << ReadFile(v.dir + "/stderr.txt");
+        EXPECT_EQ(std::make_pair(v.window.width, v.window.height), std::make_pair(320, 240));
+        act(x, v.window.id);
         // A viewer that spins or waits on a dead connection is killed at the time-out (-1).
-        const ViewerRun run = WaitProgram(pid, dir, 30);
+        const ViewerRun run = WaitProgram(v.pid, v.dir, 30);
         EXPECT_EQ(run.exitCode, exitCode) << errors;
         EXPECT_EQ(run.errors, errors);
         EXPECT_EQ(run.log, "Initialized DirectX 9\nInitialized resolution 320x240\n");

@@ -1,13 +1,13 @@
-// Assimp as an independent oracle on our models and the third-party files (when present):
-// positions, bones, offsets, frame transforms and animation poses. Assimp negates z, transposes
-// matrices, splits meshes by material and duplicates vertices per corner; the comparisons undo
-// exactly that and nothing else.
+// Assimp as an independent oracle on our models and the third-party files (when present). It
+// negates z, transposes matrices, splits meshes by material and duplicates vertices per corner;
+// the comparisons undo exactly that and nothing else.
 #include "test_xfile_util.h"
 
 #include <assimp/cimport.h>
 #include <assimp/scene.h>
 
 #include <map>
+#include <span>
 
 using namespace xtest;
 
@@ -19,11 +19,6 @@ D3DXMATRIX FromAssimp(const aiMatrix4x4& a) {
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) m.m[r][c] = ((r == 2) != (c == 2) ? -1.0f : 1.0f) * a[c][r];
     return m;
-}
-
-void CollectNodes(const aiNode* n, std::map<std::string, const aiNode*>& out) {
-    out[n->mName.C_Str()] = n;
-    for (unsigned i = 0; i < n->mNumChildren; ++i) CollectNodes(n->mChildren[i], out);
 }
 
 // Every point of one set lies within tolerance of some point of the other.
@@ -44,7 +39,7 @@ float WorstNearest(const std::vector<std::array<float, 3>>& from,
 class AssimpOracle : public testing::TestWithParam<const char*> {
   protected:
     void SetUp() override {
-        std::string path = Data(GetParam());
+        std::string path = DUO_SOURCE_DIR "/data/" + std::string(GetParam());
         if (!std::filesystem::exists(path)) {
             SKIP_WITHOUT_THIRD_PARTY();
             path = ThirdParty(GetParam());
@@ -60,42 +55,36 @@ class AssimpOracle : public testing::TestWithParam<const char*> {
 } // namespace
 
 TEST_P(AssimpOracle, GeometryBonesAndFramesAgree) {
-    // Positions: the file's mesh space on both sides (assimp keeps meshes in node space).
+    // Positions in the file's mesh space on both sides (assimp keeps meshes in node space), and
+    // the bones: the same names and offset matrices.
     std::vector<std::array<float, 3>> mine, theirs;
-    for (const xfile::MeshData& m : ours.meshes)
+    std::map<std::string, D3DXMATRIX> bones;
+    for (const aiMesh* m : std::span(ai->mMeshes, ai->mNumMeshes)) {
+        for (const aiVector3D& p : std::span(m->mVertices, m->mNumVertices))
+            theirs.push_back({p.x, p.y, -p.z});
+        for (const aiBone* b : std::span(m->mBones, m->mNumBones))
+            bones[b->mName.C_Str()] = FromAssimp(b->mOffsetMatrix);
+    }
+    for (const xfile::MeshData& m : ours.meshes) {
         for (const MeshVertex& v : m.vertices)
             mine.push_back({v.position[0], v.position[1], v.position[2]});
-    for (unsigned i = 0; i < ai->mNumMeshes; ++i) {
-        const aiMesh* m = ai->mMeshes[i];
-        for (unsigned v = 0; v < m->mNumVertices; ++v)
-            theirs.push_back({m->mVertices[v].x, m->mVertices[v].y, -m->mVertices[v].z});
-    }
-    ASSERT_FALSE(mine.empty());
-    EXPECT_LT(WorstNearest(mine, theirs), 1e-5f);
-    EXPECT_LT(WorstNearest(theirs, mine), 1e-5f);
-
-    // Bones: the same names and offset matrices.
-    std::map<std::string, D3DXMATRIX> bones;
-    for (unsigned i = 0; i < ai->mNumMeshes; ++i)
-        for (unsigned b = 0; b < ai->mMeshes[i]->mNumBones; ++b)
-            bones[ai->mMeshes[i]->mBones[b]->mName.C_Str()] =
-                FromAssimp(ai->mMeshes[i]->mBones[b]->mOffsetMatrix);
-    for (const xfile::MeshData& m : ours.meshes)
         for (const xfile::Bone& b : m.bones) {
             ASSERT_TRUE(bones.count(b.name)) << b.name;
             EXPECT_LT(MaxDifference(bones[b.name], b.offset), 1e-5f) << b.name;
             bones.erase(b.name);
         }
+    }
     EXPECT_TRUE(bones.empty());
+    ASSERT_FALSE(mine.empty());
+    EXPECT_LT(WorstNearest(mine, theirs), 1e-5f);
+    EXPECT_LT(WorstNearest(theirs, mine), 1e-5f);
 
     // Frames: every named frame's transform.
-    std::map<std::string, const aiNode*> nodes;
-    CollectNodes(ai->mRootNode, nodes);
     for (const xfile::Frame& f : ours.frames) {
         if (!f.named) continue; // Assimp names unnamed frames its own way
-        ASSERT_TRUE(nodes.count(f.name)) << f.name;
-        EXPECT_LT(MaxDifference(FromAssimp(nodes[f.name]->mTransformation), f.transform), 1e-5f)
-            << f.name;
+        const aiNode* node = ai->mRootNode->FindNode(f.name.c_str());
+        ASSERT_NE(node, nullptr) << f.name;
+        EXPECT_LT(MaxDifference(FromAssimp(node->mTransformation), f.transform), 1e-5f) << f.name;
     }
 }
 
@@ -111,10 +100,9 @@ TEST_P(AssimpOracle, AnimationPosesAgreeAtEveryKey) {
         for (unsigned c = 0; c < anim->mNumChannels; ++c) {
             const aiNodeAnim* ch = anim->mChannels[c];
             UINT index = 0;
-            for (const char* name = ""; index < set.GetNumAnimations(); ++index)
-                if (set.GetAnimationNameByIndex(index, &name) == S_OK &&
-                    std::string(name) == ch->mNodeName.C_Str())
-                    break;
+            for (const char* name = ""; set.GetAnimationNameByIndex(index, &name) == S_OK &&
+                                        std::string(name) != ch->mNodeName.C_Str();)
+                ++index;
             ASSERT_LT(index, set.GetNumAnimations()) << ch->mNodeName.C_Str();
             // Keys where all three kinds are given at the same tick.
             for (unsigned k = 0; k < ch->mNumPositionKeys; ++k) {

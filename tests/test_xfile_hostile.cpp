@@ -7,12 +7,11 @@
 #include <utility>
 
 using namespace xtest;
-using xfile::Scene;
 
 namespace {
 
 std::string Outcome(const std::vector<uint8_t>& bytes) {
-    Scene s;
+    xfile::Scene s;
     std::string error;
     return xfile::ReadScene(bytes, s, error) ? "accepted" : error;
 }
@@ -26,21 +25,15 @@ std::pair<size_t, size_t> LastObject(const std::vector<uint8_t>& b) {
         auto token = [&](const std::string& name) {
             return std::string("\1\0", 2) + char(name.size()) + std::string(3, '\0') + name;
         };
-        std::string t = token("AnimationSet");
-        auto it = std::find_end(b.begin(), b.end(), t.begin(), t.end());
-        if (it == b.end()) {
-            t = token("Frame");
-            it = std::search(b.begin(), b.end(), t.begin(), t.end());
-        }
+        const std::string set = token("AnimationSet"), frame = token("Frame");
+        auto it = std::find_end(b.begin(), b.end(), set.begin(), set.end());
+        if (it == b.end()) it = std::search(b.begin(), b.end(), frame.begin(), frame.end());
         return {size_t(it - b.begin()), b.size()};
     }
     size_t end = b.size();
     while (b[end - 1] != '}') --end;
     size_t start = end - 1;
-    for (int depth = 0;; --start) {
-        depth += b[start] == '}' ? 1 : b[start] == '{' ? -1 : 0;
-        if (depth == 0) break;
-    }
+    for (int depth = 1; depth > 0;) depth += b[--start] == '}' ? 1 : b[start] == '{' ? -1 : 0;
     return {start, end - 1};
 }
 
@@ -66,12 +59,12 @@ TEST(XFileHostile, DeepNestingAndRepeatedReferencesAreRefused) {
     auto nested = [](int depth, const char* type) {
         std::string s;
         for (int i = 0; i < depth; ++i) s += std::string(type) + " f" + std::to_string(i) + " {\n";
-        return Bytes(Text(s + std::string(depth, '}')));
+        return TextBytes(s + std::string(depth, '}'));
     };
     EXPECT_EQ(Outcome(nested(64, "Frame")), "accepted");
     EXPECT_EQ(Outcome(nested(100000, "Frame")), "line 66: objects nested deeper than 64 levels");
     EXPECT_EQ(Outcome(nested(100000, "Unknown")), "line 66: objects nested deeper than 64 levels");
-    EXPECT_EQ(Outcome(Bytes(Text("Frame A {" + std::string(100000, '{')))),
+    EXPECT_EQ(Outcome(TextBytes("Frame A {" + std::string(100000, '{'))),
               "line 2: expected '}' to close a reference");
     // One mesh of 2000 vertices placed 200000 times: far beyond the 512 MiB a model may take.
     std::string mesh = "Mesh big {\n2000;\n";
@@ -79,7 +72,7 @@ TEST(XFileHostile, DeepNestingAndRepeatedReferencesAreRefused) {
     mesh.back() = ';';
     mesh += "\n1; 3;0,1,2;;\n}\nFrame F {\n";
     for (int i = 0; i < 200000; ++i) mesh += "{big}";
-    EXPECT_EQ(Outcome(Bytes(Text(mesh + "}\n"))),
+    EXPECT_EQ(Outcome(TextBytes(mesh + "}\n")),
               "line 2: Mesh 'big': the model needs more than 512 MiB");
 }
 

@@ -16,26 +16,17 @@ std::string Print(const Scene& s) {
         char buf[32];
         for (size_t i = 0; i < n; ++i) o += (std::snprintf(buf, sizeof buf, " %.5g", f[i]), buf);
     };
-    for (const xfile::Frame& f : s.frames) {
-        o += "\n" + f.name;
-        nums(&f.transform.m[0][0], 16);
-    }
+    for (const xfile::Frame& f : s.frames) o += "\n" + f.name, nums(&f.transform.m[0][0], 16);
     for (const MeshData& m : s.meshes) {
         const MeshDeclaration& d = m.declaration;
         o += "\nmesh " + m.name + " " + char('0' + d.hasNormal) + char('0' + d.hasTexCoord) +
              char('0' + d.hasColor);
-        for (const MeshVertex& v : m.vertices) {
-            nums(v.position, 3);
-            nums(v.normal, 3);
-            nums(v.texcoord, 2);
-            o += " " + std::to_string(v.color);
-        }
+        for (const MeshVertex& v : m.vertices)
+            nums(v.position, 3), nums(v.normal, 3), nums(v.texcoord, 2),
+                o += " " + std::to_string(v.color);
         for (uint32_t i : m.indices) o += " " + std::to_string(i);
         for (uint32_t a : m.attributes) o += " a" + std::to_string(a);
-        for (const xfile::Material& k : m.materials) {
-            o += "\n" + k.texture;
-            nums(k.faceColor, 4);
-        }
+        for (const xfile::Material& k : m.materials) o += "\n" + k.texture, nums(k.faceColor, 4);
         for (const xfile::Bone& b : m.bones) {
             o += "\n" + b.name;
             for (uint32_t v : b.vertices) o += " " + std::to_string(v);
@@ -52,8 +43,7 @@ TEST(XFileReader, EveryContainerFormatReadsTheSame) {
     // The fixture in binary with 32- and 64-bit floats, and compressed in blocks of 200 and 100
     // bytes, so that every block after the first inflates with the previous ones as dictionary.
     const Scene text = MustRead(ReadBytes(Corpus("model.x")));
-    ASSERT_EQ(text.meshes.size(), 2u);
-    EXPECT_EQ(text.ticksPerSecond, 10);
+    EXPECT_EQ(std::pair(text.meshes.size(), text.ticksPerSecond), std::pair(size_t(2), 10.0));
     for (const char* name : {"model-bin.x", "model-bin64.x", "model-tzip.x", "model-bzip.x"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Print(MustRead(ReadBytes(Corpus(name)))), Print(text));
@@ -61,25 +51,18 @@ TEST(XFileReader, EveryContainerFormatReadsTheSame) {
 }
 
 TEST(XFileReader, ThirdPartyFilesReadAsExported) {
-    // What the Assimp oracle does not compare: indices, normals, materials, colours, DeclData.
+    // What the Assimp oracle does not compare: real exporters' binary and compressed files read
+    // as their text twin; colours, DeclData.
     SKIP_WITHOUT_THIRD_PARTY();
     const Scene cube = MustRead(ReadBytes(ThirdParty("test_cube_text.x")));
-    ASSERT_EQ(cube.meshes.size(), 1u);
-    const MeshData& c = cube.meshes[0];
-    EXPECT_EQ((std::vector<uint32_t>(c.indices.begin(), c.indices.begin() + 6)),
-              (std::vector<uint32_t>{0, 2, 1, 0, 1, 3}));
-    EXPECT_EQ((std::vector<float>{c.vertices[0].normal[1], c.vertices[20].normal[2]}),
-              (std::vector<float>{-1, 1}));
-    ASSERT_EQ(c.materials.size(), 1u);
-    EXPECT_FLOAT_EQ(c.materials[0].power, 96.078430f);
-    EXPECT_EQ(c.bones.at(0).weights.at(23), 1.0f);
+    ASSERT_EQ(cube.meshes.size(), 1u); // its values go through the code our fixtures check
     for (const char* name : {"test_cube_binary.x", "test_cube_compressed.x"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(Print(MustRead(ReadBytes(ThirdParty(name)))), Print(cube));
     }
 
     const Scene s = MustRead(ReadBytes(ThirdParty("kwxport_test_cubewithvcolors.x")));
-    ASSERT_EQ(s.meshes.size(), 1u);
+    ASSERT_TRUE(s.meshes.size() == 1u && s.meshes[0].vertices.size() > 12);
     const MeshData& m = s.meshes[0];
     const auto& v = m.vertices;
     EXPECT_TRUE(m.declaration.hasColor); // vertices 0, 1, 6: red, white, green
@@ -98,7 +81,7 @@ TEST(XFileReader, ThirdPartyFilesReadAsExported) {
 }
 
 TEST(XFileReader, MaterialReferencesResolveByName) {
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 Material Red { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }
 Material Green { 0;1;0;1;; 2; 0;0;0;; 0;0;0;; TextureFilename { "green.png"; } }
 Material Blue { 0;0;1;1;; 3; 0;0;0;; 0;0;0;; }
@@ -106,7 +89,7 @@ Frame Blue { }
 Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 3; 3;0,1,2;, 3;0,2,3;, 3;0,1,3;;
   MeshMaterialList { 3; 2; 2, 0; { Blue } { Red } { Green <3d82ab4d-62da-11cf-ab39-0020af71e433> } }
 }
-)")));
+)"));
     ASSERT_EQ(s.meshes.size(), 1u);
     const std::vector<xfile::Material>& mat = s.meshes[0].materials;
     ASSERT_EQ(mat.size(), 3u);
@@ -123,7 +106,7 @@ Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 3; 3;0,1,2;, 3;0,2,3;, 3;0,1,3;;
 }
 
 TEST(XFileReader, PolygonsBecomeFansAndUnknownObjectsAreSkipped) {
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 # a comment
 template Custom { <01234567-89ab-cdef-0123-456789abcdef> DWORD x; [...] }
 Custom c { 5; Mesh inner { 1; 0;0;0;; 0;; } { Somewhere } }   // skipped whole
@@ -131,7 +114,7 @@ Frame F {
   FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 7,8,9,1;; }
   Mesh poly { 6; 0;0;0;, 1;0;0;, 2;1;0;, 1;2;0;, 0;2;0;, 5;5;5;; 2; 5;0,1,2,3,4;, 3;5,0,1;; }
 }
-)")));
+)"));
     ASSERT_EQ(s.meshes.size(), 1u);
     ASSERT_EQ(s.roots.size(), 1u);
     EXPECT_EQ(s.frames[s.roots[0]].transform.m[3][2], 9.0f);
@@ -141,7 +124,7 @@ Frame F {
 
 TEST(XFileReader, NormalsSplitVerticesAndSkinFollowsTheCopies) {
     // Vertex 1 carries normal 0 in face 0 and normal 1 in face 1: it is copied.
-    const Scene s = MustRead(Bytes(Text(R"(
+    const Scene s = MustRead(TextBytes(R"(
 Frame Bone { }
 Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;
   MeshNormals { 2; 0;0;1;, 0;1;0;; 2; 3;0,0,0;, 3;1,1,1;; }
@@ -149,7 +132,7 @@ Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;
   SkinWeights { "Bone"; 2; 0, 2; 0.25, 0.75; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; }
 }
 Frame A { { m } }
-)")));
+)"));
     // A top-level mesh that a frame places gets no frame of its own.
     ASSERT_EQ(s.meshes.size(), 1u);
     ASSERT_EQ(s.roots.size(), 2u);

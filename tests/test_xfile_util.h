@@ -17,16 +17,13 @@
 
 namespace xtest {
 
-// Our own fixtures (tests/fuzz/corpus/xfile/, they seed the fuzzer too) and models (data/).
+// Our own fixtures (tests/fuzz/corpus/xfile/, they seed the fuzzer too).
 inline std::string Corpus(const std::string& name) {
-    return std::string(DUO_SOURCE_DIR) + "/tests/fuzz/corpus/xfile/" + name;
-}
-inline std::string Data(const std::string& name) {
-    return std::string(DUO_SOURCE_DIR) + "/data/" + name;
+    return DUO_SOURCE_DIR "/tests/fuzz/corpus/xfile/" + name;
 }
 // Third-party files: an extra stage, skipped when the folder is absent.
 inline std::string ThirdParty(const std::string& name) {
-    return std::string(DUO_XFILES_DIR) + "/" + name;
+    return DUO_XFILES_DIR "/" + name;
 }
 #define SKIP_WITHOUT_THIRD_PARTY()                                                                 \
     if (!std::filesystem::is_directory(DUO_XFILES_DIR))                                            \
@@ -40,12 +37,12 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     return bytes;
 }
 
-inline std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
-
 inline std::string Text(const std::string& body) {
     return "xof 0303txt 0032\n" + body;
+}
+inline std::vector<uint8_t> TextBytes(const std::string& body) {
+    const std::string s = Text(body);
+    return {s.begin(), s.end()};
 }
 
 // Reads an image that must be accepted.
@@ -78,14 +75,9 @@ struct Loaded {
     }
 };
 
-inline const CopyingContainer* Container(const D3DXFRAME* f) {
-    return static_cast<const CopyingContainer*>(f->pMeshContainer);
-}
-
 inline float MaxDifference(const D3DXMATRIX& a, const D3DXMATRIX& b) {
     float d = 0;
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) d = std::max(d, std::fabs(a.m[r][c] - b.m[r][c]));
+    for (int i = 0; i < 16; ++i) d = std::max(d, std::fabs((&a.m[0][0])[i] - (&b.m[0][0])[i]));
     return d;
 }
 

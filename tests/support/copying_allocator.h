@@ -1,14 +1,13 @@
-// A hierarchy allocator for tests, the fuzzer and benchmarks of the .x loaders: it copies what
-// the loader hands over (name, materials with their texture names, adjacency), as the viewer's
-// own allocator does, and frees its records with the heap. It records its create calls
-// ("F name" / "M name", null names as "<null>"), counts the records alive, and can be told to
-// fail its n-th create call.
+// A hierarchy allocator for the .x loaders' tests, fuzzer and benchmarks: it copies what the loader
+// hands over as the viewer's allocator does, records its create calls ("F name" / "M name", null
+// names as "<null>"), counts the records alive, and can be told to fail its n-th create call.
 #pragma once
 
 #include "platform/xfile/d3dx_hierarchy.h"
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CopyingFrame : D3DXFRAME {
@@ -47,10 +46,9 @@ class CopyingAllocator : public ID3DXAllocateHierarchy {
         c->Name = name ? c->name.data() : nullptr;
         c->MeshData = *data;
         c->materials.assign(materials, materials + numMaterials);
-        for (D3DXMATERIAL& m : c->materials) {
-            c->textures.push_back(m.pTextureFilename ? m.pTextureFilename : "");
-            m.pTextureFilename = nullptr;
-        }
+        for (D3DXMATERIAL& m : c->materials)
+            c->textures.push_back(m.pTextureFilename ? std::exchange(m.pTextureFilename, nullptr)
+                                                     : "");
         c->pMaterials = numMaterials ? c->materials.data() : nullptr;
         c->NumMaterials = numMaterials;
         c->adjacency.assign(adjacency, adjacency + size_t(data->pMesh->GetNumFaces()) * 3);

@@ -89,9 +89,8 @@ ViewerRun RunProgram(const std::string& program, const std::vector<std::string>&
 Image LoadPng(const std::string& path) {
     Image image;
     int channels = 0;
-    unsigned char* data = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4);
-    if (!data) return image;
-    image.rgba.assign(data, data + size_t(image.width) * image.height * 4);
-    stbi_image_free(data);
+    if (unsigned char* data = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4))
+        image.rgba.assign(data, data + size_t(image.width) * image.height * 4),
+            stbi_image_free(data);
     return image;
 }

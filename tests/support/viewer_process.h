@@ -1,5 +1,4 @@
-// Runs the built viewer as a child process in a scratch working directory that holds links
-// to the files of data/, and reads back what it wrote.
+// Runs the built viewer in a scratch directory linking data/'s files; reads back what it wrote.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +24,7 @@ using Env = std::map<std::string, std::string>;
 // A fresh directory under the build tree with links to every file of data/.
 std::string MakeScratchDir(const std::string& name);
 
-// Off-screen, on the fixed-step clock (40 ms a turn), seeded: a run does not depend on the
-// machine's speed. Entries of extra win.
+// Off-screen, on the fixed-step clock (40 ms a turn), seeded; entries of extra win.
 Env Reproducible(Env extra = {});
 
 // Runs program with args in dir; env entries are added to the environment (an empty value

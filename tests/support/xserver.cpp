@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -17,40 +16,28 @@
 
 namespace {
 
-// Windows come and go while we walk the tree (the viewer starting or closing); a query on one
-// that is gone is an expected miss, not a reason to end the test process as Xlib's default
-// handler does.
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
+// Windows come and go while we look (the viewer starting or closing): a query on one that is
+// gone is an expected miss, not a reason to end the test process as Xlib's default handler does.
 Display* OpenDisplay(const std::string& name) {
-    XSetErrorHandler(IgnoreXErrors);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     return XOpenDisplay(name.c_str());
 }
 
-XWindowInfo FindWindow(Display* d, Window w, const std::string& title) {
+// The viewable top-level window with that title (no window manager: a child of the root).
+XWindowInfo FindWindow(Display* d, const std::string& title) {
     XWindowInfo info;
-    char* name = nullptr;
-    if (XFetchName(d, w, &name) && name) {
-        const bool match = title == name;
-        XFree(name);
-        XWindowAttributes a;
-        if (match && XGetWindowAttributes(d, w, &a)) {
-            info = {true, w, a.width, a.height, a.map_state == IsViewable};
-            if (info.viewable) return info;
-        }
-    }
     Window root, parent, *children = nullptr;
     unsigned count = 0;
-    if (XQueryTree(d, w, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count; ++i) {
-            XWindowInfo child = FindWindow(d, children[i], title);
-            if (child.found && (child.viewable || !info.found)) info = child;
-            if (info.viewable) break;
-        }
-        if (children) XFree(children);
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !info.viewable; ++i) {
+        char* name = nullptr;
+        XWindowAttributes a;
+        if (XFetchName(d, children[i], &name) && name && title == name &&
+            XGetWindowAttributes(d, children[i], &a))
+            info = {children[i], a.width, a.height, a.map_state == IsViewable};
+        if (name) XFree(name);
     }
+    if (children) XFree(children);
     return info;
 }
 
@@ -67,39 +54,33 @@ template <class Act> bool OnDisplay(const std::string& display, Act act) {
 } // namespace
 
 bool XvfbServer::Start(int width, int height) {
-    for (int n = 91; n < 120; ++n) {
-        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        display = ":" + std::to_string(n);
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        pid = fork();
-        if (pid == 0) {
-            // Dies with the test and keeps off its output, so a failed test never leaves a
-            // server behind holding the runner's pipes.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, 1), dup2(null, 2);
-            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                   "tcp", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i) {
-            if (Display* d = OpenDisplay(display)) {
-                XCloseDisplay(d);
-                return true;
-            }
-            if (waitpid(pid, nullptr, WNOHANG) == pid) break; // it failed; try the next number
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        Stop();
+    // Xvfb picks a free display number and writes it to the pipe once it takes connections.
+    int ready[2];
+    if (pipe(ready) != 0) return false;
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    pid = fork();
+    if (pid == 0) {
+        // Dies with the test and keeps off its output, so a failed test never leaves a server
+        // behind holding the runner's pipes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 1), dup2(null, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(ready[1]).c_str(), "-screen", "0",
+               screen.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
     }
-    return false;
+    close(ready[1]);
+    char number[16] = {};
+    pollfd p = {ready[0], POLLIN, 0};
+    const bool started = poll(&p, 1, 20000) == 1 && read(ready[0], number, 15) > 0;
+    close(ready[0]);
+    display = ":" + std::to_string(std::atoi(number));
+    if (!started) Stop();
+    return started;
 }
 
 void XvfbServer::Stop() {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+    if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
     pid = -1;
 }
 
@@ -107,26 +88,12 @@ XWindowInfo WaitForWindow(const std::string& display, const std::string& title, 
     XWindowInfo info;
     Display* d = OpenDisplay(display);
     if (!d) return info;
-    for (int waited = 0; waited <= timeoutMs; waited += 50) {
-        info = FindWindow(d, DefaultRootWindow(d), title);
-        if (info.found && info.viewable) break;
+    // The window appears within a few frames: poll the root's children for it, bounded.
+    for (int waited = 0; !(info = FindWindow(d, title)).viewable && waited < timeoutMs;
+         waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
     XCloseDisplay(d);
     return info;
-}
-
-bool CloseWindow(const std::string& display, unsigned long window) {
-    return OnDisplay(display, [&](Display* d) {
-        XEvent e = {};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        return XSendEvent(d, window, False, NoEventMask, &e) != 0;
-    });
 }
 
 bool SendKey(const std::string& display, const std::string& keysym, int holdMs) {
@@ -162,11 +129,8 @@ int CountFrames(const std::string& display, unsigned long window, int most, int 
     bool gone = !XGetWindowAttributes(d, window, &a); // destroyed before we listened
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (damage && counted < most && !gone && std::chrono::steady_clock::now() < end) {
-        if (!XPending(d)) {
-            pollfd p = {ConnectionNumber(d), POLLIN, 0};
-            poll(&p, 1, 20);
-            continue;
-        }
+        pollfd p = {ConnectionNumber(d), POLLIN, 0};
+        if (!XPending(d) && poll(&p, 1, 20) >= 0) continue;
         XEvent e;
         XNextEvent(d, &e);
         if (e.type == eventBase + XDamageNotify)
