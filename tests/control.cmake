@@ -2,6 +2,6 @@
 if(NOT TARGET duoscope-pick)
     duoscope_viewer(duoscope-pick 0 0 0 1)
 endif()
-foreach(t test_control_program test_program test_program_hostile)
+foreach(t test_control_program test_program)
     add_dependencies(${t} duoscope duoscope-pick)
 endforeach()

@@ -201,12 +201,6 @@ TEST_F(Models, OurModelsLoad) {
         ModelMeshContainer* mc = FirstContainer(g_ModelSlots[slot].pRootFrame);
         ASSERT_NE(mc, nullptr);
         for (DWORD b = 0; b < mc->NumBones; ++b) EXPECT_NE(mc->ppBoneFrameMatrices[b], nullptr);
-        // About 24 units tall at time 0, standing on y = 0.
-        auto [low, high] = std::minmax_element(
-            mc->pDrawMesh->Vertices().begin(), mc->pDrawMesh->Vertices().end(),
-            [](const MeshVertex& a, const MeshVertex& b) { return a.position[1] < b.position[1]; });
-        EXPECT_NEAR(high->position[1] - low->position[1], 24.0f, 2.5f);
-        EXPECT_NEAR(low->position[1], 0.0f, 1.0f);
     }
 }
 
