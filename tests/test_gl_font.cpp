@@ -2,7 +2,6 @@
 #include "test_gl_common.h"
 
 #include <climits>
-#include <cstring>
 
 namespace {
 
