@@ -5,6 +5,7 @@
 #include "render/render.h"
 #include "scene/scene.h"
 #include "support/net_script.h"
+#include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
 
@@ -199,10 +200,7 @@ TEST(Position, ReceiveRules) {
 // connectToServer in a scratch directory, against a server that would answer on its port.
 TEST(Position, ServerTxt) {
     const auto home = std::filesystem::current_path();
-    const auto dir = std::filesystem::path(DUO_BINARY_DIR) / "scratch" / "server_txt";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
+    std::filesystem::current_path(MakeScratchDir("server_txt", false));
     ScriptedServer server;
     server.Serve(Words({-2, 1, 0}), 28);
     g_nServerPort = server.port;

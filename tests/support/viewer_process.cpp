@@ -19,12 +19,12 @@
 
 namespace fs = std::filesystem;
 
-std::string MakeScratchDir(const std::string& name) {
+std::string MakeScratchDir(const std::string& name, bool withData) {
     const fs::path dir = fs::path(DUO_BINARY_DIR) / "scratch" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     for (const auto& entry : fs::directory_iterator(fs::path(DUO_SOURCE_DIR) / "data")) {
-        if (entry.path().filename() == "log.txt") continue;
+        if (!withData || entry.path().filename() == "log.txt") continue;
         fs::create_symlink(entry.path(), dir / entry.path().filename());
     }
     return dir.string();

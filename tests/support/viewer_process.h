@@ -21,8 +21,8 @@ struct Image {
 
 using Env = std::map<std::string, std::string>;
 
-// A fresh directory under the build tree with links to every file of data/.
-std::string MakeScratchDir(const std::string& name);
+// A fresh directory under the build tree, with links to every file of data/ when withData.
+std::string MakeScratchDir(const std::string& name, bool withData = true);
 
 // Off-screen, on the fixed-step clock (40 ms a turn), seeded; entries of extra win.
 Env Reproducible(Env extra = {});
