@@ -1,7 +1,6 @@
 // Networked viewers off-screen: two through the real relay (one walks, the other shows it
 // where it walked), checked against viewers fed one message by a scripted server.
 #include "support/net_script.h"
-#include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
 

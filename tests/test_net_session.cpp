@@ -5,7 +5,6 @@
 #include "render/render.h"
 #include "scene/scene.h"
 #include "support/net_script.h"
-#include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
 
