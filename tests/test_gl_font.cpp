@@ -83,8 +83,7 @@ TEST_F(GlFontTest, BoldIsHeavierClipsToTheRectangleAndCountsCharacters) {
 
     // Clipped: nothing right of or below the rectangle.
     Box narrow = Draw(text, {10, 10, 60, 70}), shallow = Draw(text, {10, 10, 410, 18});
-    EXPECT_TRUE(!narrow.Empty() && narrow.right < 60);
-    EXPECT_TRUE(!shallow.Empty() && shallow.bottom < 18);
+    EXPECT_TRUE(!narrow.Empty() && narrow.right < 60 && !shallow.Empty() && shallow.bottom < 18);
 
     // A count draws that many characters.
     EXPECT_LT(Draw("[Cursor", rect).right, plain.right);
