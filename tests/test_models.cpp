@@ -198,15 +198,6 @@ TEST_F(Models, OurModelsLoad) {
     }
 }
 
-TEST_F(Models, OpaqueThenBlendedSweepAndAlphaAboveOneNever) {
-    MakePlainSlot(0, {1.0f, 0.5f, 1.5f});
-    DrawModel(0);
-    // Colour vertex (141) off; the opaque subset; blending (27) on with source alpha (19 = 5)
-    // and inverse source alpha (20 = 6) for the translucent one; then both back.
-    EXPECT_EQ(Trace(), "141=0 draw 0 27=1 19=5 20=6 draw 1 27=0 141=1 ");
-    EXPECT_EQ(device->texture0, nullptr);
-}
-
 TEST_F(Models, UntexturedSubsetLeavesTheEffectTextureAsItWas) {
     auto texture = std::make_shared<IDirect3DTexture9>(1, 1, std::vector<uint8_t>(4, 255));
     MakePlainSlot(0, {1.0f, 1.0f}, {texture, nullptr});
@@ -227,13 +218,20 @@ TEST_F(Models, UntexturedSubsetLeavesTheEffectTextureAsItWas) {
               std::tuple(texture.get(), (IDirect3DTexture9*)nullptr));
 }
 
-TEST_F(Models, WithoutEffectOnlyTheDeviceIsToldAndWithoutMaterialsNothingIsDrawn) {
-    g_pEffect.reset();
-    MakePlainSlot(0, {1.0f, 0.5f});
+TEST_F(Models, OpaqueThenBlendedSweepAlsoWithoutEffectAndWithoutMaterialsNothingIsDrawn) {
+    MakePlainSlot(0, {1.0f, 0.5f, 1.5f}); // alpha above one: never drawn
+    // Colour vertex (141) off; the opaque subset; blending (27) on with source alpha (19 = 5)
+    // and inverse source alpha (20 = 6) for the translucent one; then both back.
+    const std::string sweeps = "141=0 draw 0 27=1 19=5 20=6 draw 1 27=0 141=1 ";
+    DrawModel(0);
+    EXPECT_EQ(Trace(), sweeps);
+    EXPECT_EQ(device->texture0, nullptr);
+    g_pEffect.reset(); // then only the device is told
+    device->calls.clear();
     DrawModel(0);
     for (const RecordedCall& c : device->calls)
         EXPECT_EQ(c.op.rfind("Effect.", 0), std::string::npos) << c.op;
-    EXPECT_EQ(Trace(), "141=0 draw 0 27=1 19=5 20=6 draw 1 27=0 141=1 ");
+    EXPECT_EQ(Trace(), sweeps);
     device->calls.clear();
     MakePlainSlot(0, {});
     DrawModel(0);
