@@ -21,12 +21,10 @@ Axes AxesOf(const DIJOYSTATE2& s) {
 constexpr Axes kCentred = {32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767};
 
 // Runs first: nothing has touched the state yet.
-TEST(JoyState, StartsCentredSoAControllerNotYetReadSteersNothing) {
+TEST(JoyState, StartsCentredAxesMapMonotonicallyOntoZeroTo65535HatsOntoHundredthsOfDegrees) {
     EXPECT_EQ(AxesOf(g_JoyState), kCentred);
     EXPECT_EQ(std::pair(g_JoyState.rgdwPOV[0], int(g_JoyState.rgbButtons[0])), std::pair(~0u, 0));
-}
 
-TEST(JoyState, AxesMapMonotonicallyOntoZeroTo65535AndHatsOntoHundredthsOfDegrees) {
     for (int v = -32768, previous = -1; v <= 32767; ++v) {
         const int32_t mapped = JoyAxisValue(int16_t(v));
         ASSERT_TRUE(mapped >= previous && mapped <= 65535) << v;

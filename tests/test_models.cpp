@@ -58,7 +58,7 @@ class Models : public ::testing::Test {
     std::shared_ptr<RecordingDevice> device;
 };
 
-TEST_F(Models, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
+TEST_F(Models, AllocatorNamesFramesRefusesProgressiveMeshesGivesMaterialsAndDrawMeshes) {
     D3DXFRAME *named = nullptr, *unnamed = nullptr, *empty = nullptr;
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame("Hips", &named), S_OK);
     ASSERT_EQ(g_HierarchyAllocator.CreateFrame(nullptr, &unnamed), S_OK);
@@ -77,9 +77,7 @@ TEST_F(Models, AllocatorNamesFramesAndRefusesProgressiveMeshes) {
                                                        nullptr, &out),
               E_FAIL);
     EXPECT_EQ(out, sentinel) << "the output is left alone";
-}
 
-TEST_F(Models, AllocatorGivesMaterialsTexturesAndTwoReferencesOrItsOwnSkinnedDrawMesh) {
     // No materials: one grey one, untextured.
     ModelMeshContainer* mc = Create(1, nullptr, 0);
     ASSERT_EQ(mc->NumMaterials, 1u);
