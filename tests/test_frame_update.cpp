@@ -226,7 +226,7 @@ TEST_F(FrameUpdate, PausedNothingElseIsReadUntilPIsPressedAgain) {
               "Paused (press P again)|Times New Roman Bold|320,240");
 }
 
-TEST_F(FrameUpdate, ComputerControlIgnoresTheCursorKeysButNotTheViewKeys) {
+TEST_F(FrameUpdate, ComputerControlIgnoresTheCursorKeysButNotTheViewKeysAndAutoMoveTheOther) {
     g_bComputerControl = true;
     Controlled().target = {0.0f, 0.0f, 0.0f}; // far: the character walks toward the origin
     for (int vk : {VK_UP, VK_LEFT, int('2')}) InjectKeyState(vk, true);
@@ -237,6 +237,16 @@ TEST_F(FrameUpdate, ComputerControlIgnoresTheCursorKeysButNotTheViewKeys) {
     EXPECT_NEAR(Controlled().position.z, -39.95f, 1e-5);
     EXPECT_NEAR(Controlled().yaw, -0.0456f, 1e-3);
     EXPECT_EQ(Controlled().target.z, 0.0f);
+
+    // The other character wanders only with auto move on and networking off.
+    SceneObject& other = g_SceneObjects[g_nOther];
+    other.target = {-20.0f, 0.0f, 0.0f}; // straight behind its start place
+    g_bAutoMove2 = g_bNetwork = true;
+    UpdateFrame();
+    EXPECT_EQ(other.position.z, 40.0f);
+    g_bNetwork = false;
+    UpdateFrame();
+    EXPECT_TRUE(other.position.z < 40.0f && other.yaw != 90.0f); // turning toward the target
 }
 
 TEST_F(FrameUpdate, JoystickAxesUseTheFactorOneOver32767AndButtonsChooseViews) {
@@ -293,17 +303,6 @@ TEST_F(FrameUpdate, PositionIsSentAtMostOncePer40Milliseconds) {
     g_dwLastSend = 0xFFFFFFF0u;
     Controlled().moved = true;
     run({{0x10, false, true, 0xFFFFFFF0u}, {0x20, false, false, 0x20}});
-}
-
-TEST_F(FrameUpdate, TheOtherCharacterWandersOnlyWithAutoMoveAndNetworkingOff) {
-    SceneObject& other = g_SceneObjects[g_nOther];
-    other.target = {-20.0f, 0.0f, 0.0f}; // straight behind its start place
-    g_bAutoMove2 = g_bNetwork = true;
-    UpdateFrame();
-    EXPECT_EQ(other.position.z, 40.0f);
-    g_bNetwork = false;
-    UpdateFrame();
-    EXPECT_TRUE(other.position.z < 40.0f && other.yaw != 90.0f); // turning toward the target
 }
 
 TEST_F(FrameUpdate, PickPhaseChoosesWithSOrFAndDrawsThePickScreenInTheSameFrame) {

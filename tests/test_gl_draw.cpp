@@ -5,7 +5,6 @@
 #include "test_gl_common.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 

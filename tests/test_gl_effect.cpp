@@ -150,9 +150,8 @@ TEST_F(GlEffectTest, BeginSavesAndEndRestoresStates) {
                       device->GetRenderState(kinds[2]), device->GetRenderState(kinds[3])};
     };
     for (size_t i = 0; i < 4; ++i) device->SetRenderState(kinds[i], States{0, 0, 5, 1}[i]);
-    ASSERT_EQ(effect->SetTechnique("DuoscopeWithZ"), S_OK);
-    ASSERT_EQ(effect->Begin(&passes, 0), S_OK);
-    ASSERT_EQ(effect->BeginPass(1), S_OK);
+    ASSERT_TRUE(effect->SetTechnique("DuoscopeWithZ") == S_OK &&
+                effect->Begin(&passes, 0) == S_OK && effect->BeginPass(1) == S_OK);
     EXPECT_EQ(states(), (States{1, 1, 6, 1}));
     effect->EndPass();
     ASSERT_EQ(effect->BeginPass(0), S_OK);

@@ -2,7 +2,6 @@
 #include "test_gl_common.h"
 
 #include <climits>
-#include <cstring>
 
 namespace {
 
@@ -53,7 +52,7 @@ class GlFontTest : public GlDeviceTest {
 
 } // namespace
 
-TEST_F(GlFontTest, TextSitsAtTheTopLeftOfItsRectangleInCellsOfTheRequestedHeight) {
+TEST_F(GlFontTest, TextSitsTopLeftInCellsOfTheRequestedHeightBoldIsHeavierClipsAndCounts) {
     // One line of the cell height, from the left edge and near the top, inside its 18-pixel
     // cell, and wide for a line of that length.
     Box b = Draw("Display: 640x480 (0.0 fps)", {10, 25, 410, 85});
@@ -72,9 +71,7 @@ TEST_F(GlFontTest, TextSitsAtTheTopLeftOfItsRectangleInCellsOfTheRequestedHeight
     EXPECT_FALSE(Draw("Colour", {0, 0, 400, 200}, 0xFFFF0000, 0).Empty());
     EXPECT_TRUE(Draw("Colour", {0, 0, 400, 200}, 0xFFFF0000, 1).Empty());
     EXPECT_EQ(Draw("", {0, 0, 100, 100}).height + Draw("abc", {0, 0, 9, 9}, ~0u, 0, 0).height, 0);
-}
 
-TEST_F(GlFontTest, BoldIsHeavierClipsToTheRectangleAndCountsCharacters) {
     const char* text = "[Cursor Up] Move forward";
     const RECT rect{10, 10, 410, 70};
     Box plain = Draw(text, rect);
@@ -84,8 +81,7 @@ TEST_F(GlFontTest, BoldIsHeavierClipsToTheRectangleAndCountsCharacters) {
 
     // Clipped: nothing right of or below the rectangle.
     Box narrow = Draw(text, {10, 10, 60, 70}), shallow = Draw(text, {10, 10, 410, 18});
-    EXPECT_TRUE(!narrow.Empty() && narrow.right < 60);
-    EXPECT_TRUE(!shallow.Empty() && shallow.bottom < 18);
+    EXPECT_TRUE(!narrow.Empty() && narrow.right < 60 && !shallow.Empty() && shallow.bottom < 18);
 
     // A count draws that many characters.
     EXPECT_LT(Draw("[Cursor", rect).right, plain.right);

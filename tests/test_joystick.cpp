@@ -21,12 +21,10 @@ Axes AxesOf(const DIJOYSTATE2& s) {
 constexpr Axes kCentred = {32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767};
 
 // Runs first: nothing has touched the state yet.
-TEST(JoyState, StartsCentredSoAControllerNotYetReadSteersNothing) {
+TEST(JoyState, StartsCentredAxesMapMonotonicallyOntoZeroTo65535HatsOntoHundredthsOfDegrees) {
     EXPECT_EQ(AxesOf(g_JoyState), kCentred);
     EXPECT_EQ(std::pair(g_JoyState.rgdwPOV[0], int(g_JoyState.rgbButtons[0])), std::pair(~0u, 0));
-}
 
-TEST(JoyState, AxesMapMonotonicallyOntoZeroTo65535AndHatsOntoHundredthsOfDegrees) {
     for (int v = -32768, previous = -1; v <= 32767; ++v) {
         const int32_t mapped = JoyAxisValue(int16_t(v));
         ASSERT_TRUE(mapped >= previous && mapped <= 65535) << v;
@@ -68,16 +66,6 @@ class Joystick : public ::testing::Test {
         EXPECT_NE(j, nullptr) << SDL_GetError();
         handles.push_back(j);
         return j;
-    }
-    static void Detach(SDL_Joystick* j) {
-        int i = 0;
-        while (i < SDL_NumJoysticks() &&
-               SDL_JoystickGetDeviceInstanceID(i) != SDL_JoystickInstanceID(j))
-            ++i;
-        ASSERT_EQ(SDL_JoystickDetachVirtual(i), 0) << "controller not attached";
-    }
-    static void Poll(int turns) {
-        for (int turn = 0; turn < turns; ++turn) PollJoystick();
     }
     static std::string NameInUse() {
         return g_pJoystick && g_pJoystick->controller ? g_pJoystick->controller->Name() : "";
@@ -128,7 +116,7 @@ TEST_F(Joystick, WithoutAWindowTheDeviceIsKeptButNeverRead) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot SetCooperativeLevel.\n");
     ASSERT_NE(g_pJoystick, nullptr);
     SDL_JoystickSetVirtualAxis(j, 0, 32767);
-    Poll(3);
+    for (int turn = 0; turn < 3; ++turn) PollJoystick();
     EXPECT_EQ(std::pair(g_JoyState.lX, g_pJoystick->acquired), std::pair(32767, false));
 }
 
@@ -140,19 +128,21 @@ TEST_F(Joystick, PluggedInLaterIsTakenUpUnpluggedKeepsTheLastStateReleaseLetsGo)
     SDL_JoystickSetVirtualHat(first, 0, SDL_HAT_LEFT);
     PollJoystick(); // taken up, acquired on the next
     EXPECT_EQ(NameInUse(), "Old pad");
-    Poll(2);
+    for (int turn = 0; turn < 2; ++turn) PollJoystick();
     // What the controller lacks stays centred.
     ASSERT_EQ(AxesOf(g_JoyState), (Axes{65535, 32767, 32767, 32767, 32767, 32767, 32767, 32767}));
     EXPECT_EQ(std::pair(g_JoyState.rgdwPOV[0], g_JoyState.rgdwPOV[1]), std::pair(27000u, ~0u));
 
-    Detach(first);
-    Poll(3);
+    for (int i = SDL_NumJoysticks() - 1; i >= 0; --i) // unplugged: Spare pad below is taken up
+        if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(first))
+            SDL_JoystickDetachVirtual(i);
+    for (int turn = 0; turn < 3; ++turn) PollJoystick();
     EXPECT_EQ(std::pair(g_JoyState.lX, NameInUse()), std::pair(65535, std::string("Old pad")));
     SDL_Joystick* spare = Attach("Spare pad");
     SDL_JoystickSetVirtualAxis(spare, 0, -32768);
     PollJoystick();
     EXPECT_EQ(NameInUse(), "Spare pad");
-    Poll(2);
+    for (int turn = 0; turn < 2; ++turn) PollJoystick();
     EXPECT_EQ(g_JoyState.lX, 0);
 
     ReleaseJoystick();

@@ -13,9 +13,7 @@ namespace fs = std::filesystem;
 using namespace modelgen;
 
 TEST(ModelgenOutput, GeneratorReproducesCommittedData) {
-    const fs::path out = fs::path(DUO_BINARY_DIR) / "modelgen_check";
-    fs::remove_all(out);
-    fs::create_directories(out);
+    const fs::path out = MakeScratchDir("modelgen_check", false);
     const std::string cmd =
         std::string("\"") + DUO_MODELGEN_EXE + "\" \"" + out.string() + "\" > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;

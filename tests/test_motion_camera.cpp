@@ -37,7 +37,7 @@ class Motion : public ::testing::Test {
     }
 };
 
-TEST_F(Motion, HeadingUsesThreePointOneFourOverOneEighty) {
+TEST_F(Motion, HeadingAndYawFromDirectionUseThreePointOneFourOverOneEighty) {
     // pi/180 would give (nearly) zero z at 90 degrees.
     const float cases[][3] = {
         {0, 0, 1}, {90, 0.99999970f, 0.00079627f}, {180, 0.00159255f, -0.99999875f}};
@@ -45,6 +45,18 @@ TEST_F(Motion, HeadingUsesThreePointOneFourOverOneEighty) {
         const D3DXVECTOR3 d = DirectionFromYaw(yaw);
         EXPECT_LT(std::fabs(d.x - x) + std::fabs(d.y) + std::fabs(d.z - z), 2e-7) << yaw;
     }
+
+    // y plays no part; +z is not 0 and -z not -180, because 1.57 and 3.14 are not pi/2 and pi;
+    // behind and to the right comes out below -180, not near +135.
+    const float directions[][5] = {{1, 0, 0, 90, 0},
+                                   {-1, 0, 0, -90, 0},
+                                   {1, 7, 0, 90, 0},
+                                   {0, 0, 1, -0.0456f, 1e-4f},
+                                   {0, 0, -1, -180.0457f, 1e-3f},
+                                   {0.7071f, 0, 0.7071f, 44.977f, 1e-3f},
+                                   {0.7071f, 0, -0.7071f, -225.07f, 1e-2f}};
+    for (auto [x, y, z, yaw, tolerance] : directions)
+        EXPECT_NEAR(YawFromDirection(x, y, z), yaw, tolerance) << x << ", " << y << ", " << z;
 }
 
 TEST_F(Motion, MoveStrafeLiftTurnAndPlace) {
@@ -126,20 +138,6 @@ TEST(Matrices, RotationsFollowTheLeftHandedRows) {
     const float s = std::sin(0.5f);
     EXPECT_EQ((std::array{rx.m[1][2], rx.m[2][1], ry.m[2][0], ry.m[0][2], rz.m[0][1], rz.m[1][0]}),
               (std::array{s, -s, s, -s, s, -s}));
-}
-
-TEST_F(Motion, YawFromDirectionKeepsThePointOneFourConstants) {
-    // y plays no part; +z is not 0 and -z not -180, because 1.57 and 3.14 are not pi/2 and pi;
-    // behind and to the right comes out below -180, not near +135.
-    const float cases[][5] = {{1, 0, 0, 90, 0},
-                              {-1, 0, 0, -90, 0},
-                              {1, 7, 0, 90, 0},
-                              {0, 0, 1, -0.0456f, 1e-4f},
-                              {0, 0, -1, -180.0457f, 1e-3f},
-                              {0.7071f, 0, 0.7071f, 44.977f, 1e-3f},
-                              {0.7071f, 0, -0.7071f, -225.07f, 1e-2f}};
-    for (auto [x, y, z, yaw, tolerance] : cases)
-        EXPECT_NEAR(YawFromDirection(x, y, z), yaw, tolerance) << x << ", " << y << ", " << z;
 }
 
 TEST_F(Motion, AtItsTargetItStandsAndOneStepAwayItWalksOntoItWithoutANewHeading) {

@@ -119,8 +119,7 @@ TEST(NetSession, MessagesGoodbyeAndBrokenStreams) {
     }
 }
 
-// A receive thread that cannot be created (a child with no process allowance left): open fails
-// and gives its socket back.
+// In a child with no process allowance left the receive thread cannot be created.
 TEST(NetSession, ThreadThatCannotStartFailsTheOpen) {
     NetSession s;
     ScriptedServer server;
@@ -138,7 +137,6 @@ TEST(NetSession, ThreadThatCannotStartFailsTheOpen) {
     EXPECT_TRUE(server.got.empty()); // closed, not timed out
 }
 
-// A server flooding faster than the session reads: the close still ends within a turn or two.
 TEST(NetSession, FloodDoesNotHoldTheCloseBack) {
     NetSession s;
     ScriptedServer server;
@@ -196,13 +194,9 @@ TEST(Position, ReceiveRules) {
     g_NetSession.ownId = 0;
 }
 
-// connectToServer in a scratch directory, against a server that would answer on its port.
 TEST(Position, ServerTxt) {
     const auto home = std::filesystem::current_path();
-    const auto dir = std::filesystem::path(DUO_BINARY_DIR) / "scratch" / "server_txt";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
+    std::filesystem::current_path(MakeScratchDir("server_txt", false));
     ScriptedServer server;
     server.Serve(Words({-2, 1, 0}), 28);
     g_nServerPort = server.port;

@@ -1,6 +1,6 @@
-// The built viewer run off-screen with the automation hooks: log, exit codes, screenshot size,
-// malformed hooks; and hostile inputs (broken or missing files, sizes no screen has, no
-// graphics): it never crashes or hangs, but runs on saying what it lacks or ends with code 1.
+// The built viewer run off-screen with the automation hooks: log, exit codes, malformed hooks;
+// and hostile inputs (broken or missing files, sizes no screen has, no graphics): it never
+// crashes or hangs, but runs on saying what it lacks or ends with code 1.
 #include "support/viewer_process.h"
 
 #include <gtest/gtest.h>
@@ -8,18 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string RandomBytes(std::string) {
-    std::mt19937 random(7);
-    std::string bytes(5000, '\0');
-    for (char& ch : bytes) ch = char(random());
-    return bytes;
-}
 // Text with one piece replaced, or cut from there to the end.
 std::function<std::string(std::string)> Replace(std::string from, std::string to, bool toEnd) {
     return [=](std::string s) {
@@ -66,15 +59,17 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
          "Duoscope.fx:80: fragment stage 'Grey' does not compile\n*" + noEffect},
         {fx, Edit, Replace("@technique Duoscope\n", "", true), {}, 0, running,
          "Duoscope.fx: no technique 'Duoscope'\n" + noEffect},
-        {"wall.png", Remove, {}, {}, 0, running, "*"},
+        {"", Remove, {}, {"rx", "800", "ry", "600"}, 0, "Initialized DirectX 9\n"
+         "Initialized resolution 800x600\n", ""}, // the screenshot's size: test_window_present
         {"", Remove, {}, {"rx", "100000", "ry", "100000"}, 1, quit("100000x100000"), "*"},
         {"", Remove, {}, {"rx", "-5"}, 1, quit("-5x480"), "*"},
         {"", Remove, {}, {}, 1, "Cannot initialize DirectX 9 -- program quit\n",
          "duoscope: no video: *", {{"SDL_VIDEODRIVER", "nosuchdriver"}, {"DISPLAY", ""}}},
         // The reader's refusals are its own tests': here each model is named and the viewer runs.
         {"room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
-        {"seaman.x", Edit, RandomBytes, {}, 0, running, "seaman.x" + notX},
+        {"seaman.x", Edit, Replace("xof ", "xo! ", false), {}, 0, running, "seaman.x" + notX},
         {"fatman.x", Directory, {}, {}, 0, running, "fatman.x: not a regular file\n"},
+        {"log.txt", Directory, {}, {}, 0, "", "*"}, // the log cannot be opened: runs on
     };
     // clang-format on
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -96,17 +91,6 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
     }
 }
 
-TEST(Program, GoodStartLogsTwoLinesAndPresentsAtTheRequestedSize) {
-    const std::string dir = MakeScratchDir("good_start");
-    ViewerRun run = RunProgram(
-        ViewerPath(), {"rx", "800", "ry", "600"},
-        Reproducible({{"DUOSCOPE_FRAMES", "5"}, {"DUOSCOPE_SCREENSHOT", dir + "/shot.png"}}), dir);
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(run.log, "Initialized DirectX 9\nInitialized resolution 800x600\n");
-    const Image shot = LoadPng(dir + "/shot.png");
-    EXPECT_EQ(std::pair(shot.width, shot.height), std::pair(800, 600));
-}
-
 TEST(Program, MalformedHooksAreRefusedBeforeAnythingStarts) {
     const std::string dir = MakeScratchDir("bad_hooks");
     const std::pair<const char*, const char*> bad[] = {
@@ -124,14 +108,6 @@ TEST(Program, MalformedHooksAreRefusedBeforeAnythingStarts) {
         EXPECT_NE(run.errors.find(name), std::string::npos) << run.errors;
         EXPECT_TRUE(run.log.empty()) << "log written for " << name;
     }
-}
-
-TEST(Program, UnwritableLogDoesNotStopTheViewer) {
-    const std::string dir = MakeScratchDir("no_log");
-    // A directory where log.txt should be: fopen fails and the viewer runs on.
-    std::filesystem::create_directory(dir + "/log.txt");
-    ViewerRun run = RunProgram(ViewerPath(), {}, Reproducible({{"DUOSCOPE_FRAMES", "3"}}), dir);
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
 }
 
 } // namespace

@@ -30,7 +30,6 @@ TEST(Relay, GivesIdsForwardsToOthersAndNeverEchoes) {
     EXPECT_TRUE(ReadBytes(a.fd, split.size()) == split && ReadBytes(b.fd, split.size()) == split);
 }
 
-// A client that breaks the framing goes, logged with its address; the others are served.
 TEST(Relay, DropsBrokenFramingServesTheOthers) {
     RelayProcess r;
     Client a(r.port), b(r.port), c(r.port);
@@ -64,8 +63,6 @@ TEST(Relay, DropsASlowReaderWithoutHoldingUpTheOthers) {
     EXPECT_EQ(r.Count("dropped"), 1u);
 }
 
-// Clients come and go a thousand times and leave no descriptor behind; on SIGTERM the two
-// still there get a goodbye from source 0, and the relay exits 0.
 TEST(Relay, ThousandConnectionsLeaveNothingAndSigtermSaysGoodbye) {
     RelayProcess r;
     const std::filesystem::path fds = "/proc/" + std::to_string(r.pid) + "/fd";

@@ -122,23 +122,20 @@ TEST_F(TextureFile, DdsBlocksAndTheirMipmapsDecode) {
               (Rgba{0xFF0000FF, 0x0000FF00, 0xAA0055DA, 0x5500AA24}));
 }
 
-TEST_F(TextureFile, NamesDifferingInCaseOrFoldersAreFound) {
+TEST_F(TextureFile, NamesDifferingInCaseOrFoldersAreFoundEachUnreadableIsOneLine) {
     fs::create_directories("Art/Maps");
     Write("Art/Maps/Wood.DDS", Dds("DXT1", 4, 4, 1, {std::string(8, '\0')}));
     Write("Stone.png", "");
     std::string path;
     for (const char* name : {"Art/Maps/Wood.DDS", "art\\maps\\wood.dds", "ART//MAPS//WOOD.dds",
-                             "C:\\\\work\\\\Art\\\\Maps\\\\Wood.dds", "D:/x/art/maps/wood.dds"}) {
+                             "C:\\\\work\\\\Art\\\\Maps\\\\Wood.dds", "D:/x/art/maps/wood.dds"})
         EXPECT_TRUE(ResolveTextureName(name, path) && path == "Art/Maps/Wood.DDS") << name;
-    }
     // A tail of the name: the bare file name in the working directory.
     EXPECT_TRUE(ResolveTextureName("C:\\textures\\STONE.PNG", path) && path == "Stone.png");
     EXPECT_FALSE(ResolveTextureName("Art\\Maps\\Oak.dds", path));
     EXPECT_FALSE(ResolveTextureName("\\\\", path));
     EXPECT_TRUE(Load("art\\MAPS\\wood.dds"));
-}
 
-TEST_F(TextureFile, EachUnreadableTextureIsOneLineNamingFileAndReason) {
     Write("Note.png", "not a picture");
     Write("cut.dds", Dds("DXT5", 8, 8, 2, {std::string(16, '\0')}).substr(0, 128 + 64 + 8));
     Write("rgb.dds", Dds("ARGB", 4, 4, 1, {""}));

@@ -45,8 +45,7 @@ TEST(MessageQueue, AFloodWaitsAsOneMouseMoveAndOnePaintAndNoKeys) {
     EXPECT_EQ(taken, expected);
 }
 
-// Main-loop turns, one message each, while the mouse keeps moving: however long the flood, the
-// quit is taken a few turns after the request to end.
+// Main-loop turns, one message each, while the mouse keeps moving.
 TEST(MessageQueue, EveryWayToEndIsTakenWithinAFewTurnsOfAFlood) {
     const std::vector<std::pair<const char*, std::function<void()>>> endings = {
         {"F10, Esc-Y", [] { PostQuitMessage(0); }},
@@ -70,8 +69,6 @@ TEST(MessageQueue, EveryWayToEndIsTakenWithinAFewTurnsOfAFlood) {
     }
 }
 
-// The viewer at 320 x 240 under Xvfb: F10 after a flood of mouse moves ends it within a few
-// frames; a lost display ends it at once with one line and exit code 1.
 TEST(Window, EveryWayTheDisplayEndsTheViewer) {
     const char* const lost = "duoscope: the connection to the X display was lost\n";
     using Act = std::function<void(XvfbServer&, unsigned long)>;

@@ -9,6 +9,7 @@
 #include <X11/Xutil.h>
 
 #include <array>
+#include <tuple>
 #include <cstdlib>
 
 namespace {
@@ -46,52 +47,47 @@ Box Lit(const Screen& s) {
     return b;
 }
 
-struct Case {
-    int screenWidth, screenHeight, rx, ry;
-    Box picture;
-};
-
 TEST(WindowPresent, FullScreenShowsTheWholePictureScaledWithBarsOnScreensLargerAndSmaller) {
-    const Case cases[] = {
+    // Screen width and height, back buffer width and height, where the picture shows.
+    const std::tuple<int, int, int, int, Box> cases[] = {
         {1280, 720, 320, 240, {160, 0, 1119, 719}}, // 3x, bars left and right
         {1280, 720, 800, 200, {0, 200, 1279, 519}}, // 1.6x, bars above and below
         {640, 480, 1024, 768, {0, 0, 639, 479}},    // 0.625x, no bars
         {640, 480, 800, 200, {0, 160, 639, 319}},   // 0.8x
     };
-    for (const Case& c : cases) {
+    for (const auto& [screenWidth, screenHeight, rx, ry, picture] : cases) {
         SCOPED_TRACE(testing::Message()
-                     << c.rx << "x" << c.ry << " on " << c.screenWidth << "x" << c.screenHeight);
+                     << rx << "x" << ry << " on " << screenWidth << "x" << screenHeight);
         XvfbServer x;
-        ASSERT_TRUE(x.Start(c.screenWidth, c.screenHeight)) << "Xvfb could not start";
-        const XViewer v = StartViewerWindow(
-            x, "window_present", {"rx", std::to_string(c.rx), "ry", std::to_string(c.ry)},
-            {{"DUOSCOPE_FIXED_STEP", "20"},
-             {"DUOSCOPE_SEED", "7"},
-             {"DUOSCOPE_FRAMES", "1000000"},
-             {"DUOSCOPE_SCREENSHOT", "shot.png"}});
+        ASSERT_TRUE(x.Start(screenWidth, screenHeight)) << "Xvfb could not start";
+        const XViewer v = StartViewerWindow(x, "window_present",
+                                            {"rx", std::to_string(rx), "ry", std::to_string(ry)},
+                                            {{"DUOSCOPE_FIXED_STEP", "20"},
+                                             {"DUOSCOPE_SEED", "7"},
+                                             {"DUOSCOPE_FRAMES", "1000000"},
+                                             {"DUOSCOPE_SCREENSHOT", "shot.png"}});
         ASSERT_TRUE(v.ready) << ReadFile(v.dir + "/stderr.txt");
-        EXPECT_EQ(std::pair(v.window.width, v.window.height),
-                  std::pair(c.screenWidth, c.screenHeight));
+        EXPECT_EQ(std::pair(v.window.width, v.window.height), std::pair(screenWidth, screenHeight));
         // Look after each frame (up to 100) until the picture fills its box.
-        Screen screen = Capture(x.display, c.screenWidth, c.screenHeight);
-        for (int i = 0; i < 100 && Lit(screen) != c.picture; ++i) {
+        Screen screen = Capture(x.display, screenWidth, screenHeight);
+        for (int i = 0; i < 100 && Lit(screen) != picture; ++i) {
             CountFrames(x.display, v.window.id, 1, 1000);
-            screen = Capture(x.display, c.screenWidth, c.screenHeight);
+            screen = Capture(x.display, screenWidth, screenHeight);
         }
-        EXPECT_EQ(Lit(screen), c.picture);
+        EXPECT_EQ(Lit(screen), picture);
         ASSERT_TRUE(SendKey(x.display, "F10"));
         const ViewerRun run = WaitProgram(v.pid, v.dir, 30);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         // The whole picture, not a part of it: points across the box show the colours of the
         // back buffer's matching points (the overlay's text edges aside: most of them).
         const Image shot = LoadPng(v.dir + "/shot.png");
-        ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(c.rx, c.ry));
+        ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(rx, ry));
         int near = 0; // of 15 x 15 points
         for (int gy = 1; gy < 16; ++gy)
             for (int gx = 1; gx < 16; ++gx) {
-                const int sx = c.rx * gx / 16, sy = c.ry * gy / 16;
-                const int px = c.picture[0] + (c.picture[2] + 1 - c.picture[0]) * gx / 16;
-                const int py = c.picture[1] + (c.picture[3] + 1 - c.picture[1]) * gy / 16;
+                const int sx = rx * gx / 16, sy = ry * gy / 16;
+                const int px = picture[0] + (picture[2] + 1 - picture[0]) * gx / 16;
+                const int py = picture[1] + (picture[3] + 1 - picture[1]) * gy / 16;
                 int d = 0; // summed over red, green, blue
                 for (int k = 0; k < 3; ++k)
                     d += std::abs(int(screen.At(px, py) >> (16 - 8 * k) & 0xFF) -

@@ -1,5 +1,6 @@
 // Broken and hostile .x input: every file is refused with a message naming the place and the
 // reason, never a crash, a hang or an allocation driven by an unchecked count.
+#include "support/viewer_process.h"
 #include "test_xfile_util.h"
 
 #include <sys/stat.h>
@@ -102,12 +103,10 @@ TEST(XFileHostile, EveryTruncationIsRefused) {
 }
 
 TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
-    const std::string dir = testing::TempDir() + "duoscope_hostile";
-    std::filesystem::create_directories(dir);
+    const std::string dir = MakeScratchDir("hostile_x", false);
     const std::string broken = dir + "/broken.x", fifo = dir + "/fifo.x";
     std::ofstream(broken, std::ios::binary) << Text(
         "Frame A {\n  Mesh m {\n    3; 0;0;0;, 1;0;0;, 0;1;0;;\n    1; 3;0,1,9;;\n  }\n}\n");
-    std::filesystem::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     Loaded l;
     l.root = reinterpret_cast<D3DXFRAME*>(&l.allocator); // must be overwritten
@@ -126,5 +125,4 @@ TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
     const std::string line = broken + ": line 3: Mesh 'm': face 0 names index 9 of 3\n";
     EXPECT_EQ(err, line + line + "/nonexistent/room.x: cannot open the file\n" + fifo +
                        ": not a regular file\n" + dir + ": not a regular file\n");
-    std::filesystem::remove_all(dir);
 }

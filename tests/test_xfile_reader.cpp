@@ -80,7 +80,7 @@ TEST(XFileReader, ThirdPartyFilesReadAsExported) {
     EXPECT_EQ(m.attributes, (std::vector<uint32_t>{0, 0, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2}));
 }
 
-TEST(XFileReader, MaterialReferencesResolveByName) {
+TEST(XFileReader, MaterialsResolveByNamePolygonsBecomeFansUnknownObjectsAreSkipped) {
     const Scene s = MustRead(TextBytes(R"(
 Material Red { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }
 Material Green { 0;1;0;1;; 2; 0;0;0;; 0;0;0;; TextureFilename { "green.png"; } }
@@ -103,10 +103,8 @@ Mesh quad { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 3; 3;0,1,2;, 3;0,2,3;, 3;0,1,3;;
     ASSERT_EQ(s.roots.size(), 2u);
     EXPECT_EQ(s.frames[s.roots[0]].name, "Blue");
     EXPECT_FALSE(s.frames[s.roots[1]].named);
-}
 
-TEST(XFileReader, PolygonsBecomeFansAndUnknownObjectsAreSkipped) {
-    const Scene s = MustRead(TextBytes(R"(
+    const Scene fans = MustRead(TextBytes(R"(
 # a comment
 template Custom { <01234567-89ab-cdef-0123-456789abcdef> DWORD x; [...] }
 Custom c { 5; Mesh inner { 1; 0;0;0;; 0;; } { Somewhere } }   // skipped whole
@@ -115,11 +113,10 @@ Frame F {
   Mesh poly { 6; 0;0;0;, 1;0;0;, 2;1;0;, 1;2;0;, 0;2;0;, 5;5;5;; 2; 5;0,1,2,3,4;, 3;5,0,1;; }
 }
 )"));
-    ASSERT_EQ(s.meshes.size(), 1u);
-    ASSERT_EQ(s.roots.size(), 1u);
-    EXPECT_EQ(s.frames[s.roots[0]].transform.m[3][2], 9.0f);
-    EXPECT_EQ(s.meshes[0].indices, (std::vector<uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 4, 5, 0, 1}));
-    EXPECT_EQ(s.ticksPerSecond, 4800); // no AnimTicksPerSecond
+    ASSERT_EQ(std::pair(fans.meshes.size(), fans.roots.size()), std::pair(size_t(1), size_t(1)));
+    EXPECT_EQ(fans.frames[fans.roots[0]].transform.m[3][2], 9.0f);
+    EXPECT_EQ(fans.meshes[0].indices, (std::vector<uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 4, 5, 0, 1}));
+    EXPECT_EQ(fans.ticksPerSecond, 4800); // no AnimTicksPerSecond
 }
 
 TEST(XFileReader, NormalsSplitVerticesAndSkinFollowsTheCopies) {
@@ -134,8 +131,7 @@ Mesh m { 4; 0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;; 2; 3;0,1,2;, 3;0,2,3;;
 Frame A { { m } }
 )"));
     // A top-level mesh that a frame places gets no frame of its own.
-    ASSERT_EQ(s.meshes.size(), 1u);
-    ASSERT_EQ(s.roots.size(), 2u);
+    ASSERT_EQ(std::pair(s.meshes.size(), s.roots.size()), std::pair(size_t(1), size_t(2)));
     EXPECT_TRUE(s.frames[s.roots[1]].items.at(0).isMesh);
     const MeshData& m = s.meshes[0];
     const auto& v = m.vertices;

@@ -3,6 +3,8 @@
 // is bounded and on a descriptor, a process or (WaitFor) a flag of the code under test.
 #pragma once
 
+#include "support/viewer_process.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -151,15 +153,7 @@ struct RelayProcess {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
         fcntl(fds[0], F_SETPIPE_SZ, 1 << 20); // the relay never blocks on its log
-        if ((pid = fork()) == 0) {
-            dup2(fds[1], 1);
-            dup2(fds[1], 2);
-            std::vector<char*> argv{const_cast<char*>(DUO_BINARY_DIR "/duoscope-relay")};
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        pid = StartProgram(ViewerPath("duoscope-relay"), args, {}, "/", fds[1]); // writes no file
         close(fds[1]);
         out = fds[0];
         if (WaitLog("listening on 127.0.0.1:"))

@@ -19,12 +19,12 @@
 
 namespace fs = std::filesystem;
 
-std::string MakeScratchDir(const std::string& name) {
+std::string MakeScratchDir(const std::string& name, bool withData) {
     const fs::path dir = fs::path(DUO_BINARY_DIR) / "scratch" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     for (const auto& entry : fs::directory_iterator(fs::path(DUO_SOURCE_DIR) / "data")) {
-        if (entry.path().filename() == "log.txt") continue;
+        if (!withData || entry.path().filename() == "log.txt") continue;
         fs::create_symlink(entry.path(), dir / entry.path().filename());
     }
     return dir.string();
@@ -47,7 +47,7 @@ std::string ViewerPath(const std::string& target) {
 }
 
 int StartProgram(const std::string& program, const std::vector<std::string>& args, const Env& env,
-                 const std::string& dir) {
+                 const std::string& dir, int output) {
     const std::string errFile = dir + "/stderr.txt";
     if (fs::is_regular_file(dir + "/log.txt")) fs::remove(dir + "/log.txt");
     const pid_t pid = fork();
@@ -56,7 +56,8 @@ int StartProgram(const std::string& program, const std::vector<std::string>& arg
         if (chdir(dir.c_str()) != 0) _exit(127);
         for (const auto& [key, value] : env)
             value.empty() ? unsetenv(key.c_str()) : setenv(key.c_str(), value.c_str(), 1);
-        const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fd =
+            output >= 0 ? output : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -21,8 +21,8 @@ struct Image {
 
 using Env = std::map<std::string, std::string>;
 
-// A fresh directory under the build tree with links to every file of data/.
-std::string MakeScratchDir(const std::string& name);
+// A fresh directory under the build tree, with links to every file of data/ when withData.
+std::string MakeScratchDir(const std::string& name, bool withData = true);
 
 // Off-screen, on the fixed-step clock (40 ms a turn), seeded; entries of extra win.
 Env Reproducible(Env extra = {});
@@ -32,9 +32,10 @@ Env Reproducible(Env extra = {});
 ViewerRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const Env& env, const std::string& dir, int timeoutSeconds = 60);
 
-// The same in two steps, for tests that act on the running program.
+// The same in two steps, for tests that act on the running program; its stdout and stderr go
+// to output when given, else to dir/stderr.txt.
 int StartProgram(const std::string& program, const std::vector<std::string>& args, const Env& env,
-                 const std::string& dir);
+                 const std::string& dir, int output = -1);
 ViewerRun WaitProgram(int pid, const std::string& dir, int timeoutSeconds = 60);
 
 // The viewer variant built under that target name (duoscope, duoscope-pick, ...).
