@@ -69,6 +69,7 @@ TEST(HostileInput, TheViewerRunsOnSayingWhatItLacksOrEndsWithItsLogLine) {
         {"room.x", Remove, {}, {}, 0, running, "room.x: cannot open the file\n"},
         {"seaman.x", Edit, Replace("xof ", "xo! ", false), {}, 0, running, "seaman.x" + notX},
         {"fatman.x", Directory, {}, {}, 0, running, "fatman.x: not a regular file\n"},
+        {"wall.png", Remove, {}, {}, 0, running, "texture 'wall.png': no such file\n"},
         {"log.txt", Directory, {}, {}, 0, "", "*"}, // the log cannot be opened: runs on
     };
     // clang-format on
