@@ -10,6 +10,10 @@ cd "$root"
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null || exit 1
 cmake --build build-bench -j "$(nproc)" || exit 1
 cd data
+# The machine the figures come from.
+echo "== $(date -u '+%Y-%m-%d %H:%M UTC'): $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)," \
+    "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), load $(cut -d' ' -f1-3 /proc/loadavg)," \
+    "Mesa $(dpkg-query -W -f='${Version}' libgl1-mesa-dri 2>/dev/null) (llvmpipe without a GPU)"
 failed=()
 run() {
     "$@"
