@@ -14,22 +14,29 @@
 AutomationHooks g_Hooks;
 static std::chrono::steady_clock::time_point s_processEntry;
 
-static bool ParseWhole(const char* text, int64_t min, int64_t max, int64_t* out) {
+// A whole-number hook in [min, max]. Unset: true, and given stays false. Malformed or out of
+// range: false, with "NAME must be WHAT, not 'TEXT'" in error.
+static bool ReadWholeHook(const char* name, int64_t min, int64_t max, const char* what, bool* given,
+                          int64_t* value, std::string* error) {
+    const char* text = std::getenv(name);
+    *given = text != nullptr;
+    if (!text) return true;
     const std::string_view s(text);
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
-    return ec == std::errc() && end == s.data() + s.size() && *out >= min && *out <= max;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *value);
+    if (ec == std::errc() && end == s.data() + s.size() && *value >= min && *value <= max)
+        return true;
+    *error = std::string(name) + " must be " + what + ", not '" + text + "'";
+    return false;
 }
 
 bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
     hooks = AutomationHooks{};
     s_processEntry = std::chrono::steady_clock::now();
-    if (const char* frames = std::getenv("DUOSCOPE_FRAMES")) {
-        if (!ParseWhole(frames, 1, INT64_MAX, &hooks.frames)) {
-            *error =
-                std::string("DUOSCOPE_FRAMES must be a whole number above 0, not '") + frames + "'";
-            return false;
-        }
-    }
+    bool given = false;
+    int64_t value = 0;
+    if (!ReadWholeHook("DUOSCOPE_FRAMES", 1, INT64_MAX, "a whole number above 0", &given,
+                       &hooks.frames, error))
+        return false;
     if (const char* file = std::getenv("DUOSCOPE_SCREENSHOT")) {
         if (!*file) {
             *error = "DUOSCOPE_SCREENSHOT must name a file";
@@ -44,44 +51,21 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error) {
             return false;
         }
     }
-    if (const char* step = std::getenv("DUOSCOPE_FIXED_STEP")) {
-        int64_t value = 0;
-        if (!ParseWhole(step, 1, 60000, &value)) {
-            *error = std::string("DUOSCOPE_FIXED_STEP must be a whole number of milliseconds "
-                                 "from 1 to 60000, not '") +
-                     step + "'";
-            return false;
-        }
-        hooks.fixedStep = uint32_t(value);
-    }
-    if (const char* seed = std::getenv("DUOSCOPE_SEED")) {
-        int64_t value = 0;
-        if (!ParseWhole(seed, 0, UINT32_MAX, &value)) {
-            *error = std::string("DUOSCOPE_SEED must be a whole number from 0 to 4294967295, "
-                                 "not '") +
-                     seed + "'";
-            return false;
-        }
-        hooks.seeded = true;
-        hooks.seed = unsigned(value);
-    }
-    if (const char* port = std::getenv("DUOSCOPE_SERVER_PORT")) {
-        int64_t value = 0;
-        if (!ParseWhole(port, 1, 65535, &value)) {
-            *error = std::string("DUOSCOPE_SERVER_PORT must be a port number from 1 to 65535, "
-                                 "not '") +
-                     port + "'";
-            return false;
-        }
-        hooks.serverPort = int(value);
-    }
-    if (const char* trace = std::getenv("DUOSCOPE_STARTUP_TRACE")) {
-        if (std::string_view(trace) != "0" && std::string_view(trace) != "1") {
-            *error = std::string("DUOSCOPE_STARTUP_TRACE must be 0 or 1, not '") + trace + "'";
-            return false;
-        }
-        hooks.traceStartup = *trace == '1';
-    }
+    if (!ReadWholeHook("DUOSCOPE_FIXED_STEP", 1, 60000,
+                       "a whole number of milliseconds from 1 to 60000", &given, &value, error))
+        return false;
+    if (given) hooks.fixedStep = uint32_t(value);
+    if (!ReadWholeHook("DUOSCOPE_SEED", 0, UINT32_MAX, "a whole number from 0 to 4294967295",
+                       &given, &value, error))
+        return false;
+    if (given) hooks.seeded = true, hooks.seed = unsigned(value);
+    if (!ReadWholeHook("DUOSCOPE_SERVER_PORT", 1, 65535, "a port number from 1 to 65535", &given,
+                       &value, error))
+        return false;
+    if (given) hooks.serverPort = int(value);
+    if (!ReadWholeHook("DUOSCOPE_STARTUP_TRACE", 0, 1, "0 or 1", &given, &value, error))
+        return false;
+    hooks.traceStartup = given && value == 1;
     return true;
 }
 
