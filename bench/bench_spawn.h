@@ -1,5 +1,6 @@
 // Runs a program as a child process for the benchmarks that compare whole processes: its wall
-// time from fork to exit and everything it wrote (stdout and stderr together).
+// time from fork to exit and everything it wrote (stdout and stderr together); and the median
+// the benchmarks report.
 #pragma once
 
 #include <algorithm>

@@ -6,6 +6,7 @@
 // here, and the third-party files when present. Then software skinning throughput.
 //
 // bench_xfile [ROUNDS] [KEEP]: KEEP names a file to keep the large model in.
+#include "bench/bench_spawn.h"
 #include "platform/xfile/d3dx_hierarchy.h"
 #include "platform/xfile/xscene.h"
 #include "tests/support/copying_allocator.h"
@@ -111,11 +112,6 @@ std::vector<uint8_t> LargeBinaryModel(uint32_t n) {
 
 double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 std::string BaseName(const std::string& path) {
