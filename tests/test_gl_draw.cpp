@@ -178,6 +178,16 @@ TEST_F(GlDeviceTest, ClearsPresentsAndReadsBackWhatWasPresented) {
     RECT band{30, 20, 40, 25};
     EXPECT_EQ(device->Clear(1, &band, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), E_FAIL);
     EXPECT_TRUE(Shows(PresentAndRead(), {{35, 22, 0x0000FF}}));
+    // A back buffer of the window's size (320x240) is presented straight into it and copied
+    // only when read; once drawn over, the presented frame is gone.
+    device.reset();
+    ASSERT_EQ(MakeDevice(320, 240, msaa ? D3DMULTISAMPLE_4_SAMPLES : D3DMULTISAMPLE_NONE), S_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+    EXPECT_TRUE(Shows(PresentAndRead(), {{0, 0, 0x336699}, {319, 239, 0x336699}}));
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0);
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0);
+    EXPECT_FALSE(device->ReadBackBuffer(rgba));
 }
 
 TEST_F(GlDeviceTest, RefusesImpossibleSizesAndMissingWindowAndStartsWithDirect3DStates) {

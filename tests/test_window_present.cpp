@@ -54,6 +54,7 @@ TEST(WindowPresent, FullScreenShowsTheWholePictureScaledWithBarsOnScreensLargerA
         {1280, 720, 800, 200, {0, 200, 1279, 519}}, // 1.6x, bars above and below
         {640, 480, 1024, 768, {0, 0, 639, 479}},    // 0.625x, no bars
         {640, 480, 800, 200, {0, 160, 639, 319}},   // 0.8x
+        {640, 480, 640, 480, {0, 0, 639, 479}},     // 1x: straight from the back buffer
     };
     for (const auto& [screenWidth, screenHeight, rx, ry, picture] : cases) {
         SCOPED_TRACE(testing::Message()

@@ -92,7 +92,9 @@ class IDirect3DDevice9 {
     virtual std::shared_ptr<ID3DXFont> CreateFontObject(int height, const char* faceName) = 0;
 
     // The back buffer's size and its last presented contents as RGBA8, top row first
-    // (used by screenshots and tests). Returns false when there is nothing to read.
+    // (used by screenshots and tests). Returns false when there is nothing to read: nothing
+    // presented yet, or the presented frame drawn over since (a device whose window has the
+    // back buffer's size presents straight from the back buffer and keeps no copy).
     virtual int BackBufferWidth() const = 0;
     virtual int BackBufferHeight() const = 0;
     virtual bool ReadBackBuffer(std::vector<uint8_t>& rgba) = 0;

@@ -253,6 +253,7 @@ bool GlDevice::CreateBackBuffer(int samples) {
 }
 
 void GlDevice::BindBackBuffer() {
+    drawnSincePresent_ = true; // whoever binds it is about to draw
     glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
     glViewport(0, 0, width_, height_);
 }
@@ -293,62 +294,81 @@ HRESULT GlDevice::EndScene() {
 
 HRESULT GlDevice::Present(const RECT*, const RECT*, void*, void*) {
     if (!MakeCurrent()) return E_FAIL;
+    SetCopyStates();
+    SDL_Window* window = SdlWindowOf(context_->window);
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+    if (windowWidth == width_ && windowHeight == height_) {
+        // One pass: the back buffer goes straight into the window. The front copy is made
+        // only if the frame is read back (the back buffer still holds it until drawn on).
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        CopyBackBuffer();
+        frontCurrent_ = false;
+    } else {
+        // The front copy, then one scaling pass into the letterbox.
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
+        CopyBackBuffer();
+        frontCurrent_ = true;
+        if (windowWidth > 0 && windowHeight > 0) ScaleIntoWindow(windowWidth, windowHeight);
+    }
+    presented_ = true;
+    SDL_GL_SwapWindow(window);
+    BindBackBuffer();
+    drawnSincePresent_ = false;
+    return S_OK;
+}
+
+void GlDevice::SetCopyStates() {
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
     glDisable(GL_CULL_FACE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    // Resolve (or copy) the back buffer into the front copy: what was presented stays readable
-    // while the back buffer keeps its own contents for the next frame. The resolve is a pass of
-    // our own (the mean of each pixel's samples): the driver's blit would compile its own
-    // shaders on the first present, a cost at every start.
+}
+
+// Resolves (or copies) the whole back buffer into the bound draw framebuffer, which has the
+// back buffer's size. The resolve is a pass of our own (the mean of each pixel's samples): the
+// driver's blit would compile its own shaders on the first present, a cost at every start.
+void GlDevice::CopyBackBuffer() {
     if (samples_ > 0) {
-        glBindFramebuffer(GL_FRAMEBUFFER, frontFbo_);
         glViewport(0, 0, width_, height_);
         glUseProgram(resolveProgram_);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
         glBindVertexArray(emptyVao_);
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glBindVertexArray(0);
         glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
     } else {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
         glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
                           GL_NEAREST);
     }
-    presented_ = true;
-    SDL_Window* window = SdlWindowOf(context_->window);
-    DrawIntoWindow(window);
-    SDL_GL_SwapWindow(window);
-    BindBackBuffer();
-    return S_OK;
 }
 
-// Shows the front copy in the window's drawable at its real size, the aspect kept, the bars
-// black: a plain copy when the sizes match, otherwise one scaling pass over the picture's
-// rectangle.
-void GlDevice::DrawIntoWindow(SDL_Window* window) {
-    int windowWidth = 0, windowHeight = 0;
-    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+// Shows the front copy in a window drawable of another size, the aspect kept, the bars black:
+// one scaling pass over the picture's rectangle.
+void GlDevice::ScaleIntoWindow(int windowWidth, int windowHeight) {
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    if (windowWidth <= 0 || windowHeight <= 0) return;
-    if (windowWidth == width_ && windowHeight == height_) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);
-        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
-                          GL_NEAREST);
-        return;
-    }
     const double scale = std::min(static_cast<double>(windowWidth) / width_,
                                   static_cast<double>(windowHeight) / height_);
     const int w = std::max(1, static_cast<int>(width_ * scale + 0.5));
     const int h = std::max(1, static_cast<int>(height_ * scale + 0.5));
     const int x = (windowWidth - w) / 2, y = (windowHeight - h) / 2;
     glViewport(0, 0, windowWidth, windowHeight);
-    if (w < windowWidth || h < windowHeight) {
-        glClearColor(0, 0, 0, 1);
+    // Only the bars are cleared: the picture covers the rest.
+    const int bars[4][4] = {{0, 0, x, windowHeight},
+                            {x + w, 0, windowWidth - x - w, windowHeight},
+                            {x, 0, w, y},
+                            {x, y + h, w, windowHeight - y - h}};
+    glClearColor(0, 0, 0, 1);
+    glEnable(GL_SCISSOR_TEST);
+    for (const auto& bar : bars) {
+        if (bar[2] <= 0 || bar[3] <= 0) continue;
+        glScissor(bar[0], bar[1], bar[2], bar[3]);
         glClear(GL_COLOR_BUFFER_BIT);
     }
+    glDisable(GL_SCISSOR_TEST);
     glUseProgram(presentProgram_);
     // The rectangle in clip coordinates: left, bottom, right, top.
     glUniform4f(presentRectAt_, 2.0f * x / windowWidth - 1, 2.0f * y / windowHeight - 1,
@@ -421,6 +441,17 @@ bool GlDevice::CreatePresentPrograms() {
 
 bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {
     if (!presented_ || !MakeCurrent()) return false;
+    if (!frontCurrent_) {
+        // Presented straight from the back buffer: it still holds the frame unless something
+        // was drawn since, and then the presented frame is gone.
+        if (drawnSincePresent_) return false;
+        SetCopyStates();
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, frontFbo_);
+        CopyBackBuffer();
+        frontCurrent_ = true;
+        BindBackBuffer();
+        drawnSincePresent_ = false;
+    }
     size_t rowBytes = static_cast<size_t>(width_) * 4;
     rgba.resize(rowBytes * static_cast<size_t>(height_));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, frontFbo_);

@@ -114,7 +114,9 @@ class GlDevice final : public IDirect3DDevice9 {
   private:
     bool CreateBackBuffer(int samples);
     bool CreatePresentPrograms();
-    void DrawIntoWindow(SDL_Window* window);
+    void SetCopyStates();
+    void CopyBackBuffer();
+    void ScaleIntoWindow(int windowWidth, int windowHeight);
     void ApplyRenderStates();
     void SetReservedUniforms(const GlProgram& program);
     bool EnsureFixedFunctionProgram();
@@ -125,13 +127,17 @@ class GlDevice final : public IDirect3DDevice9 {
     int samples_ = 0;
 
     // Back buffer (possibly multisampled) and the single-sample copy of the last presented
-    // frame (a texture: the window pass reads it; ReadBackBuffer reads it too).
+    // frame (a texture: the scaling pass and ReadBackBuffer read it). A window of the back
+    // buffer's size gets the frame straight from the back buffer; the copy is then made only
+    // when the frame is read back.
     GLuint backFbo_ = 0, backColor_ = 0, backDepth_ = 0;
     GLuint backSamples_ = 0; // the colour when multisampled: a texture the resolve pass reads
     GLuint frontFbo_ = 0, frontTexture_ = 0;
     bool presented_ = false;
-    // The resolve pass (multisampled back buffer into the front copy) and the window pass (the
-    // front copy scaled over the letterbox rectangle).
+    bool frontCurrent_ = false;     // the front copy holds the last presented frame
+    bool drawnSincePresent_ = true; // the back buffer was bound for drawing since then
+    // The resolve pass (multisampled back buffer into the window or the front copy) and the
+    // scaling pass (the front copy over the letterbox rectangle).
     GLuint resolveProgram_ = 0, presentProgram_ = 0;
     GLint presentRectAt_ = -1;
     GLint frontFilter_ = 0; // the front texture's current filter
