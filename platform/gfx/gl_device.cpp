@@ -184,6 +184,7 @@ GlDevice::~GlDevice() {
     if (context_->MakeCurrent()) {
         // Resources still alive elsewhere must not touch this context from now on.
         glDeleteProgram(fixedProgram_.id);
+        glDeleteProgram(textProgram_.id);
         glDeleteProgram(presentProgram_);
         glDeleteProgram(resolveProgram_);
         glDeleteVertexArrays(1, &emptyVao_);

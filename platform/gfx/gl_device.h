@@ -110,6 +110,12 @@ class GlDevice final : public IDirect3DDevice9 {
     GLuint TextureObject(const IDirect3DTexture9* texture);
     // Binds the back buffer for drawing with its full viewport.
     void BindBackBuffer();
+    // The text shader all fonts of this device draw with (built at the first font).
+    struct TextProgram {
+        GLuint id = 0;
+        GLint screenAt = -1, colorAt = -1, atlasAt = -1;
+    };
+    const TextProgram* EnsureTextProgram();
 
   private:
     bool CreateBackBuffer(int samples);
@@ -158,6 +164,7 @@ class GlDevice final : public IDirect3DDevice9 {
         GLint lightDirection, lightDiffuse, lightAmbient;
     };
     GlProgram fixedProgram_;
+    TextProgram textProgram_;
     FixedUniforms fixed_{};
     GLuint emptyVao_ = 0;
 };

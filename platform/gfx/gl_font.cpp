@@ -84,7 +84,6 @@ class GlFont final : public ID3DXFont {
     ~GlFont() override {
         auto context = context_.lock();
         if (!context || !context->MakeCurrent()) return;
-        glDeleteProgram(program_);
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &vbo_);
         glDeleteTextures(1, &atlas_);
@@ -96,12 +95,12 @@ class GlFont final : public ID3DXFont {
 
   private:
     bool RenderAtlas(FT_Face face);
-    bool MakeProgram();
+    bool MakeBuffers();
 
     GlDevice* device_;
     std::weak_ptr<GlContext> context_;
-    GLuint program_ = 0, vao_ = 0, vbo_ = 0, atlas_ = 0;
-    GLint screenAt_ = -1, colorAt_ = -1, atlasAt_ = -1;
+    const GlDevice::TextProgram* program_ = nullptr; // the device's, shared by its fonts
+    GLuint vao_ = 0, vbo_ = 0, atlas_ = 0;
     int atlasHeight_ = 0;
     int cellHeight_ = 0, ascent_ = 0;
     Glyph glyphs_[kLastChar - kFirstChar + 1];
@@ -133,7 +132,7 @@ bool GlFont::Create(int height, const char* faceName) {
         ascent_ = static_cast<int>(std::lround(ascentUnits * scale));
         ok = FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(emPixels * 64)), 72,
                               72) == 0 &&
-             RenderAtlas(face) && MakeProgram();
+             RenderAtlas(face) && MakeBuffers();
     }
     if (!ok) std::fprintf(stderr, "font '%s': cannot load %s\n", faceName, file.c_str());
     if (face) FT_Done_Face(face);
@@ -171,7 +170,10 @@ bool GlFont::RenderAtlas(FT_Face face) {
                         slot->bitmap.buffer + row * slot->bitmap.pitch,
                         static_cast<size_t>(g.width));
     }
-    atlasHeight_ = y + rowHeight + 1;
+    // A power of two, as the scene's textures are: llvmpipe builds one text shader variant for
+    // all fonts instead of one per kind of atlas size, which matters on the first frame.
+    atlasHeight_ = 1;
+    while (atlasHeight_ < y + rowHeight + 1) atlasHeight_ *= 2;
     std::vector<uint8_t> atlas(static_cast<size_t>(kAtlasWidth) * atlasHeight_, 0);
     for (int c = kFirstChar; c <= kLastChar; ++c) {
         const Glyph& g = glyphs_[c - kFirstChar];
@@ -194,20 +196,9 @@ bool GlFont::RenderAtlas(FT_Face face) {
     return true;
 }
 
-bool GlFont::MakeProgram() {
-    std::string log;
-    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, kTextVertex, &log);
-    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, kTextFragment, &log) : 0;
-    if (vs && fs) program_ = LinkGlProgram(vs, fs, &log);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    if (!program_) {
-        std::fprintf(stderr, "text shader: %s\n", log.c_str());
-        return false;
-    }
-    screenAt_ = glGetUniformLocation(program_, "u_Screen");
-    colorAt_ = glGetUniformLocation(program_, "u_Color");
-    atlasAt_ = glGetUniformLocation(program_, "u_Atlas");
+bool GlFont::MakeBuffers() {
+    program_ = device_->EnsureTextProgram();
+    if (!program_) return false;
     glGenVertexArrays(1, &vao_);
     glGenBuffers(1, &vbo_);
     glBindVertexArray(vao_);
@@ -272,14 +263,14 @@ int GlFont::DrawTextA(void*, const char* text, int count, RECT* rect, DWORD, D3D
     glColorMask(mask & 1 ? GL_TRUE : GL_FALSE, mask & 2 ? GL_TRUE : GL_FALSE,
                 mask & 4 ? GL_TRUE : GL_FALSE, mask & 8 ? GL_TRUE : GL_FALSE);
 
-    glUseProgram(program_);
-    glUniform2f(screenAt_, static_cast<float>(width), static_cast<float>(height));
+    glUseProgram(program_->id);
+    glUniform2f(program_->screenAt, static_cast<float>(width), static_cast<float>(height));
     float rgba[4];
     ColorToFloats(color, rgba);
-    glUniform4fv(colorAt_, 1, rgba);
+    glUniform4fv(program_->colorAt, 1, rgba);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, atlas_);
-    glUniform1i(atlasAt_, 0);
+    glUniform1i(program_->atlasAt, 0);
     glBindVertexArray(vao_);
     glBindBuffer(GL_ARRAY_BUFFER, vbo_);
     size_t bytes = vertices_.size() * sizeof(float);
@@ -296,6 +287,25 @@ int GlFont::DrawTextA(void*, const char* text, int count, RECT* rect, DWORD, D3D
 }
 
 } // namespace
+
+// Built at the first font; a failure is said once per try and the font is refused.
+const GlDevice::TextProgram* GlDevice::EnsureTextProgram() {
+    if (textProgram_.id) return &textProgram_;
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, kTextVertex, &log);
+    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, kTextFragment, &log) : 0;
+    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!program) {
+        std::fprintf(stderr, "text shader: %s\n", log.c_str());
+        return nullptr;
+    }
+    textProgram_ = {program, glGetUniformLocation(program, "u_Screen"),
+                    glGetUniformLocation(program, "u_Color"),
+                    glGetUniformLocation(program, "u_Atlas")};
+    return &textProgram_;
+}
 
 std::shared_ptr<ID3DXFont> GlDevice::CreateFontObject(int height, const char* faceName) {
     if (!MakeCurrent()) return nullptr;
