@@ -388,21 +388,6 @@ void GlDevice::ScaleIntoWindow(int windowWidth, int windowHeight) {
     glBindVertexArray(0);
 }
 
-namespace {
-
-GLuint BuildProgram(const char* vertex, const std::string& fragment) {
-    std::string log;
-    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, vertex, &log);
-    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, fragment, &log) : 0;
-    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    if (!program) std::fprintf(stderr, "CreateDevice: present shader: %s\n", log.c_str());
-    return program;
-}
-
-} // namespace
-
 bool GlDevice::CreatePresentPrograms() {
     // A rectangle from four vertex ids (the whole target unless duo_Rect says otherwise) with
     // texture coordinates from 0 to 1 across it. The samplers read texture unit 0.
@@ -414,12 +399,13 @@ bool GlDevice::CreatePresentPrograms() {
         "    duo_Uv = vec2(gl_VertexID & 1, gl_VertexID >> 1);\n"
         "    gl_Position = vec4(mix(duo_Rect.xy, duo_Rect.zw, duo_Uv), 0.0, 1.0);\n"
         "}\n";
-    presentProgram_ =
-        BuildProgram(kVertex, "#version 330 core\n"
-                              "uniform sampler2D duo_Frame;\n"
-                              "in vec2 duo_Uv;\n"
-                              "out vec4 duo_Color;\n"
-                              "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n");
+    presentProgram_ = BuildGlProgram(kVertex,
+                                     "#version 330 core\n"
+                                     "uniform sampler2D duo_Frame;\n"
+                                     "in vec2 duo_Uv;\n"
+                                     "out vec4 duo_Color;\n"
+                                     "void main() { duo_Color = texture(duo_Frame, duo_Uv); }\n",
+                                     "CreateDevice: present shader");
     if (!presentProgram_) return false;
     presentRectAt_ = glGetUniformLocation(presentProgram_, "duo_Rect");
     if (samples_ > 0) {
@@ -433,8 +419,10 @@ bool GlDevice::CreatePresentPrograms() {
                                            "        sum += texelFetch(duo_Samples, p, i);\n"
                                            "    duo_Color = sum / float(DUO_SAMPLES);\n"
                                            "}\n";
-        resolveProgram_ = BuildProgram(kVertex, "#version 330 core\n#define DUO_SAMPLES " +
-                                                    std::to_string(samples_) + "\n" + kResolve);
+        resolveProgram_ = BuildGlProgram(kVertex,
+                                         "#version 330 core\n#define DUO_SAMPLES " +
+                                             std::to_string(samples_) + "\n" + kResolve,
+                                         "CreateDevice: present shader");
         if (!resolveProgram_) return false;
     }
     return true;

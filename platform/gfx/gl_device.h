@@ -54,6 +54,8 @@ std::string GlslPrelude(bool vertexStage);
 GLuint CompileGlShader(GLenum stage, std::string_view source, std::string* log);
 // Links two compiled stages with the shared attribute locations; 0 and the log on failure.
 GLuint LinkGlProgram(GLuint vertex, GLuint fragment, std::string* log);
+// Both stages compiled and linked; on failure one stderr line "WHAT: LOG" and 0.
+GLuint BuildGlProgram(std::string_view vertex, std::string_view fragment, const char* what);
 void LookUpReservedUniforms(GlProgram& program);
 
 // Texture units: the device's stage-0 texture is on unit 0; effect texture parameters use the

@@ -128,17 +128,9 @@ D3DXMATRIX NormalMatrix(const D3DXMATRIX& m) {
 
 bool GlDevice::EnsureFixedFunctionProgram() {
     if (fixedProgram_.id) return true;
-    std::string log;
-    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, GlslPrelude(true) + kFixedVertex, &log);
-    GLuint fs =
-        vs ? CompileGlShader(GL_FRAGMENT_SHADER, GlslPrelude(false) + kFixedFragment, &log) : 0;
-    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    if (!program) {
-        std::fprintf(stderr, "fixed-function shader: %s\n", log.c_str());
-        return false;
-    }
+    GLuint program = BuildGlProgram(GlslPrelude(true) + kFixedVertex,
+                                    GlslPrelude(false) + kFixedFragment, "fixed-function shader");
+    if (!program) return false;
     fixedProgram_.id = program;
     LookUpReservedUniforms(fixedProgram_);
     auto at = [&](const char* name) { return glGetUniformLocation(program, name); };

@@ -291,16 +291,8 @@ int GlFont::DrawTextA(void*, const char* text, int count, RECT* rect, DWORD, D3D
 // Built at the first font; a failure is said once per try and the font is refused.
 const GlDevice::TextProgram* GlDevice::EnsureTextProgram() {
     if (textProgram_.id) return &textProgram_;
-    std::string log;
-    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, kTextVertex, &log);
-    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, kTextFragment, &log) : 0;
-    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    if (!program) {
-        std::fprintf(stderr, "text shader: %s\n", log.c_str());
-        return nullptr;
-    }
+    GLuint program = BuildGlProgram(kTextVertex, kTextFragment, "text shader");
+    if (!program) return nullptr;
     textProgram_ = {program, glGetUniformLocation(program, "u_Screen"),
                     glGetUniformLocation(program, "u_Color"),
                     glGetUniformLocation(program, "u_Atlas")};

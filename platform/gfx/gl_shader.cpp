@@ -75,6 +75,17 @@ GLuint LinkGlProgram(GLuint vertex, GLuint fragment, std::string* log) {
     return 0;
 }
 
+GLuint BuildGlProgram(std::string_view vertex, std::string_view fragment, const char* what) {
+    std::string log;
+    GLuint vs = CompileGlShader(GL_VERTEX_SHADER, vertex, &log);
+    GLuint fs = vs ? CompileGlShader(GL_FRAGMENT_SHADER, fragment, &log) : 0;
+    GLuint program = vs && fs ? LinkGlProgram(vs, fs, &log) : 0;
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    if (!program) std::fprintf(stderr, "%s: %s\n", what, log.c_str());
+    return program;
+}
+
 void LookUpReservedUniforms(GlProgram& program) {
     auto at = [&](const char* name) { return glGetUniformLocation(program.id, name); };
     GlReservedUniforms& r = program.reserved;
