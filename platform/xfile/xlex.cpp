@@ -49,33 +49,9 @@ constexpr auto kWordEnd = [] {
     return table;
 }();
 
-// "-12.345678": the plain decimals that make up most of a text file, read without from_chars.
-// With at most 15 digits both the digits and the power of ten are exact in a double, so the
-// one division rounds exactly as from_chars does.
-bool PlainDecimal(std::string_view s, double& d) {
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const bool negative = s[0] == '-';
-    uint64_t m = 0;
-    int digits = 0, fraction = -1;
-    for (size_t i = negative; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '.' && fraction < 0) {
-            fraction = 0;
-            continue;
-        }
-        if (c < '0' || c > '9' || ++digits > 15) return false;
-        m = m * 10 + uint64_t(c - '0');
-        fraction += fraction >= 0;
-    }
-    if (digits == 0) return false;
-    d = double(m) / kPow10[fraction < 0 ? 0 : fraction];
-    if (negative) d = -d;
-    return true;
-}
-
-// A text number: a non-negative integer that fits 32 bits stays exact (DWORD members, which
-// DeclData uses to carry raw float bits); everything else becomes a float.
+// A text number the plain path did not take ("+1", "1e-3", "3//comment"): a non-negative
+// integer that fits 32 bits stays exact (DWORD members, which DeclData uses to carry raw float
+// bits); everything else becomes a float.
 bool ParseNumber(std::string_view s, Value& v) {
     if (!s.empty() && s[0] == '+') s.remove_prefix(1);
     if (s.empty()) return false;
@@ -91,10 +67,8 @@ bool ParseNumber(std::string_view s, Value& v) {
         }
     }
     double d = 0;
-    if (!PlainDecimal(s, d)) {
-        auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-        if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
-    }
+    auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
     v.kind = Value::Float;
     return ToFiniteFloat(d, v.f);
 }
@@ -123,9 +97,46 @@ bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) 
     return false;
 }
 
-bool Lexer::Next(Token& tok, std::string& error) {
-    tok = Token{};
-    return binary_ ? NextBinary(tok, error) : NextText(tok, error);
+// "-12.345678", "854": the plain decimals that make up most of a text file, read in the same
+// pass that finds the end of the word. Only a number that is the whole word is taken; anything
+// else (an exponent, a '+', more than 15 digits, a word that goes on) returns false with nothing
+// consumed and takes the general path, which gives the same value for every word taken here.
+bool Lexer::PlainNumber(Token& t) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    const bool negative = d[pos_] == '-';
+    size_t p = pos_ + negative;
+    uint64_t m = 0;
+    int digits = 0, fraction = -1;
+    for (; p < n; ++p) {
+        const uint8_t c = d[p];
+        if (uint8_t(c - '0') < 10) {
+            if (++digits > 15) return false;
+            m = m * 10 + uint64_t(c - '0');
+            fraction += fraction >= 0;
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0 || (p < n && kWordEnd[d[p]] != 1)) return false;
+    t.kind = Tok::Number;
+    t.text = std::string_view(reinterpret_cast<const char*>(d + pos_), p - pos_);
+    if (!negative && fraction < 0 && digits <= 10 && m <= UINT32_MAX) {
+        t.number.kind = Value::UInt; // exact, as DWORD members need
+        t.number.u = uint32_t(m);
+    } else {
+        // Both the digits and the power of ten are exact in a double: one correct rounding.
+        double v = double(m) / kPow10[fraction < 0 ? 0 : fraction];
+        if (negative) v = -v;
+        t.number.kind = Value::Float;
+        t.number.f = float(v);
+    }
+    pos_ = p;
+    return true;
 }
 
 bool Lexer::NextText(Token& t, std::string& error) {
@@ -193,6 +204,20 @@ bool Lexer::NextText(Token& t, std::string& error) {
         pos_ = end + 1;
         return true;
     }
+    case '-':
+    case '.':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+        if (PlainNumber(t)) return true;
+        break;
     default:
         break;
     }

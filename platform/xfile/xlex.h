@@ -45,12 +45,16 @@ class Lexer {
           uint32_t base);
 
     // False on a malformed token; error then holds "<place>: <reason>".
-    bool Next(Token& tok, std::string& error);
+    bool Next(Token& tok, std::string& error) {
+        tok = Token{};
+        return binary_ ? NextBinary(tok, error) : NextText(tok, error);
+    }
     std::string Place(uint32_t where) const { return PlaceName(binary_, compressed_, where); }
 
   private:
     bool NextText(Token& tok, std::string& error);
     bool NextBinary(Token& tok, std::string& error);
+    bool PlainNumber(Token& tok);
     bool Fail(uint32_t where, const std::string& reason, std::string& error) const;
 
     std::span<const uint8_t> data_;
