@@ -29,9 +29,18 @@ enum : uint16_t {
     kArray = 52,
 };
 
-bool IsSpace(uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+// What a byte between tokens is: white space, a line end, the start of a comment ('#', or '/'
+// when a second one follows), a separator, or the start of a token.
+enum : uint8_t { kStop, kBlank, kNewline, kComment, kSlash, kSeparator };
+constexpr auto kSkip = [] {
+    std::array<uint8_t, 256> table{};
+    for (char c : std::string_view(" \t\r\v\f")) table[uint8_t(c)] = kBlank;
+    table['\n'] = kNewline;
+    table['#'] = kComment;
+    table['/'] = kSlash;
+    table[';'] = table[','] = kSeparator;
+    return table;
+}();
 
 // Bytes that end a word: white space and the punctuation of the format.
 constexpr auto kDelimiters = [] {
@@ -101,7 +110,7 @@ bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) 
 // pass that finds the end of the word. Only a number that is the whole word is taken; anything
 // else (an exponent, a '+', more than 15 digits, a word that goes on) returns false with nothing
 // consumed and takes the general path, which gives the same value for every word taken here.
-bool Lexer::PlainNumber(Token& t) {
+bool Lexer::PlainNumber(Value& v) {
     static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const uint8_t* d = data_.data();
@@ -123,42 +132,69 @@ bool Lexer::PlainNumber(Token& t) {
         }
     }
     if (digits == 0 || (p < n && kWordEnd[d[p]] != 1)) return false;
-    t.kind = Tok::Number;
-    t.text = std::string_view(reinterpret_cast<const char*>(d + pos_), p - pos_);
     if (!negative && fraction < 0 && digits <= 10 && m <= UINT32_MAX) {
-        t.number.kind = Value::UInt; // exact, as DWORD members need
-        t.number.u = uint32_t(m);
+        v.kind = Value::UInt; // exact, as DWORD members need
+        v.u = uint32_t(m);
     } else {
         // Both the digits and the power of ten are exact in a double: one correct rounding.
-        double v = double(m) / kPow10[fraction < 0 ? 0 : fraction];
-        if (negative) v = -v;
-        t.number.kind = Value::Float;
-        t.number.f = float(v);
+        double x = double(m) / kPow10[fraction < 0 ? 0 : fraction];
+        if (negative) x = -x;
+        v.kind = Value::Float;
+        v.f = float(x);
     }
     pos_ = p;
     return true;
 }
 
+void Lexer::SkipSpace(bool separators) {
+    const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    while (pos_ < n) {
+        switch (kSkip[d[pos_]]) {
+        case kStop:
+            return;
+        case kSeparator:
+            if (!separators) return;
+            ++pos_;
+            break;
+        case kBlank:
+            ++pos_;
+            break;
+        case kNewline:
+            ++line_;
+            ++pos_;
+            break;
+        case kSlash:
+            if (pos_ + 1 >= n || d[pos_ + 1] != '/') return;
+            [[fallthrough]];
+        case kComment:
+            while (pos_ < n && d[pos_] != '\n') ++pos_;
+            break;
+        }
+    }
+}
+
+void Lexer::PlainNumbers(std::vector<Value>& out) {
+    if (binary_) return;
+    const uint8_t* d = data_.data();
+    for (;;) {
+        SkipSpace(true);
+        if (pos_ >= data_.size()) return;
+        const uint8_t c = d[pos_];
+        Value v;
+        if (!(uint8_t(c - '0') < 10 || c == '-' || c == '.') || !PlainNumber(v)) return;
+        out.push_back(v);
+    }
+}
+
 bool Lexer::NextText(Token& t, std::string& error) {
     const uint8_t* d = data_.data();
     const size_t n = data_.size();
-    for (;;) {
-        if (pos_ >= n) {
-            t.kind = Tok::End;
-            t.where = line_;
-            return true;
-        }
-        const uint8_t c = d[pos_];
-        if (c == '\n') {
-            ++line_;
-            ++pos_;
-        } else if (IsSpace(c)) {
-            ++pos_;
-        } else if (c == '#' || (c == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
-            while (pos_ < n && d[pos_] != '\n') ++pos_;
-        } else {
-            break;
-        }
+    SkipSpace(false);
+    if (pos_ >= n) {
+        t.kind = Tok::End;
+        t.where = line_;
+        return true;
     }
     t.where = line_;
     const uint8_t c = d[pos_];
@@ -216,7 +252,11 @@ bool Lexer::NextText(Token& t, std::string& error) {
     case '7':
     case '8':
     case '9':
-        if (PlainNumber(t)) return true;
+        if (const size_t start = pos_; PlainNumber(t.number)) {
+            t.kind = Tok::Number;
+            t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
+            return true;
+        }
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xfile {
 
@@ -50,11 +51,15 @@ class Lexer {
         return binary_ ? NextBinary(tok, error) : NextText(tok, error);
     }
     std::string Place(uint32_t where) const { return PlaceName(binary_, compressed_, where); }
+    // Text inside an object: appends the plain numbers that come next, skipping the separators
+    // between them, and stops before anything else (left for Next). Does nothing for binary.
+    void PlainNumbers(std::vector<Value>& out);
 
   private:
     bool NextText(Token& tok, std::string& error);
     bool NextBinary(Token& tok, std::string& error);
-    bool PlainNumber(Token& tok);
+    bool PlainNumber(Value& v);
+    void SkipSpace(bool separators);
     bool Fail(uint32_t where, const std::string& reason, std::string& error) const;
 
     std::span<const uint8_t> data_;

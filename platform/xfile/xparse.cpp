@@ -111,7 +111,11 @@ class Parser {
             case Tok::Guid:
                 continue;
             case Tok::Number:
-                if (keep) doc_.objects[self].values.push_back(t.number);
+                if (keep) {
+                    std::vector<Value>& values = doc_.objects[self].values;
+                    values.push_back(t.number);
+                    lex_.PlainNumbers(values); // the rest of a run of numbers, in one call
+                }
                 continue;
             case Tok::IntList:
                 if (keep) AppendInts(doc_.objects[self], t);
