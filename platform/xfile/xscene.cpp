@@ -7,7 +7,6 @@
 #include "platform/xfile/xread.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <set>
 
@@ -39,9 +38,14 @@ bool KnownType(std::string_view type) {
     return false;
 }
 
+// Names fold by ASCII only (what the "C" locale does), without a library call per byte.
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+}
+
 std::string Lower(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : r) c = LowerAscii(c);
     return r;
 }
 
@@ -226,8 +230,7 @@ ErrorSink& Sink() {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return LowerAscii(x) == LowerAscii(y);
            });
 }
 
