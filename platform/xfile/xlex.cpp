@@ -58,6 +58,11 @@ constexpr auto kWordEnd = [] {
     return table;
 }();
 
+// The bytes a plain decimal can start with.
+bool MayStartNumber(uint8_t c) {
+    return uint8_t(c - '0') < 10 || c == '-' || c == '.';
+}
+
 // A text number the plain path did not take ("+1", "1e-3", "3//comment"): a non-negative
 // integer that fits 32 bits stays exact (DWORD members, which DeclData uses to carry raw float
 // bits); everything else becomes a float.
@@ -131,7 +136,7 @@ bool Lexer::PlainNumber(Value& v) {
             break;
         }
     }
-    if (digits == 0 || (p < n && kWordEnd[d[p]] != 1)) return false;
+    if (digits == 0 || (p < n && !kDelimiters[d[p]])) return false;
     if (!negative && fraction < 0 && digits <= 10 && m <= UINT32_MAX) {
         v.kind = Value::UInt; // exact, as DWORD members need
         v.u = uint32_t(m);
@@ -146,6 +151,7 @@ bool Lexer::PlainNumber(Value& v) {
     return true;
 }
 
+// Moves past white space and comments (and separators when asked), counting lines.
 void Lexer::SkipSpace(bool separators) {
     const uint8_t* d = data_.data();
     const size_t n = data_.size();
@@ -180,9 +186,8 @@ void Lexer::PlainNumbers(std::vector<Value>& out) {
     for (;;) {
         SkipSpace(true);
         if (pos_ >= data_.size()) return;
-        const uint8_t c = d[pos_];
         Value v;
-        if (!(uint8_t(c - '0') < 10 || c == '-' || c == '.') || !PlainNumber(v)) return;
+        if (!MayStartNumber(d[pos_]) || !PlainNumber(v)) return;
         out.push_back(v);
     }
 }
@@ -240,28 +245,15 @@ bool Lexer::NextText(Token& t, std::string& error) {
         pos_ = end + 1;
         return true;
     }
-    case '-':
-    case '.':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-        if (const size_t start = pos_; PlainNumber(t.number)) {
-            t.kind = Tok::Number;
-            t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
-            return true;
-        }
-        break;
     default:
         break;
     }
     const size_t start = pos_;
+    if (MayStartNumber(c) && PlainNumber(t.number)) {
+        t.kind = Tok::Number;
+        t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
+        return true;
+    }
     for (; pos_ < n; ++pos_) { // one table look-up per byte of a word
         const uint8_t k = kWordEnd[d[pos_]];
         if (k == 0) continue;
