@@ -87,41 +87,15 @@ bool ParseNumber(std::string_view s, Value& v) {
     return ToFiniteFloat(d, v.f);
 }
 
-} // namespace
-
-bool ToFiniteFloat(double d, float& out) {
-    if (!std::isfinite(d) || std::fabs(d) > double(FLT_MAX)) return false;
-    out = float(d);
-    return true;
-}
-
-std::string PlaceName(bool binary, bool compressed, uint32_t where) {
-    std::string s = binary ? "byte offset " : "line ";
-    s += std::to_string(where);
-    if (compressed) s += " of the decompressed data";
-    return s;
-}
-
-Lexer::Lexer(std::span<const uint8_t> data, bool binary, bool compressed, int floatBytes,
-             uint32_t base)
-    : data_(data), binary_(binary), compressed_(compressed), floatBytes_(floatBytes), base_(base) {}
-
-bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) const {
-    error = Place(where) + ": " + reason;
-    return false;
-}
-
 // "-12.345678", "854": the plain decimals that make up most of a text file, read in the same
 // pass that finds the end of the word. Only a number that is the whole word is taken; anything
-// else (an exponent, a '+', more than 15 digits, a word that goes on) returns false with nothing
-// consumed and takes the general path, which gives the same value for every word taken here.
-bool Lexer::PlainNumber(Value& v) {
+// else (an exponent, a '+', more than 15 digits, a word that goes on) returns false with pos
+// unchanged and takes the general path, which gives the same value for every word taken here.
+bool PlainNumber(const uint8_t* d, size_t n, size_t& pos, Value& v) {
     static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const uint8_t* d = data_.data();
-    const size_t n = data_.size();
-    const bool negative = d[pos_] == '-';
-    size_t p = pos_ + negative;
+    const bool negative = d[pos] == '-';
+    size_t p = pos + negative;
     uint64_t m = 0;
     int digits = 0, fraction = -1;
     for (; p < n; ++p) {
@@ -147,55 +121,81 @@ bool Lexer::PlainNumber(Value& v) {
         v.kind = Value::Float;
         v.f = float(x);
     }
-    pos_ = p;
+    pos = p;
     return true;
 }
 
 // Moves past white space and comments (and separators when asked), counting lines.
-void Lexer::SkipSpace(bool separators) {
-    const uint8_t* d = data_.data();
-    const size_t n = data_.size();
-    while (pos_ < n) {
-        switch (kSkip[d[pos_]]) {
+void SkipSpace(const uint8_t* d, size_t n, size_t& pos, uint32_t& line, bool separators) {
+    while (pos < n) {
+        switch (kSkip[d[pos]]) {
         case kStop:
             return;
         case kSeparator:
             if (!separators) return;
-            ++pos_;
+            ++pos;
             break;
         case kBlank:
-            ++pos_;
+            ++pos;
             break;
         case kNewline:
-            ++line_;
-            ++pos_;
+            ++line;
+            ++pos;
             break;
         case kSlash:
-            if (pos_ + 1 >= n || d[pos_ + 1] != '/') return;
+            if (pos + 1 >= n || d[pos + 1] != '/') return;
             [[fallthrough]];
         case kComment:
-            while (pos_ < n && d[pos_] != '\n') ++pos_;
+            while (pos < n && d[pos] != '\n') ++pos;
             break;
         }
     }
 }
 
+} // namespace
+
+bool ToFiniteFloat(double d, float& out) {
+    if (!std::isfinite(d) || std::fabs(d) > double(FLT_MAX)) return false;
+    out = float(d);
+    return true;
+}
+
+std::string PlaceName(bool binary, bool compressed, uint32_t where) {
+    std::string s = binary ? "byte offset " : "line ";
+    s += std::to_string(where);
+    if (compressed) s += " of the decompressed data";
+    return s;
+}
+
+Lexer::Lexer(std::span<const uint8_t> data, bool binary, bool compressed, int floatBytes,
+             uint32_t base)
+    : data_(data), binary_(binary), compressed_(compressed), floatBytes_(floatBytes), base_(base) {}
+
+bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) const {
+    error = Place(where) + ": " + reason;
+    return false;
+}
+
 void Lexer::PlainNumbers(std::vector<Value>& out) {
     if (binary_) return;
     const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    size_t pos = pos_; // locals, so the loop keeps them in registers
+    uint32_t line = line_;
     for (;;) {
-        SkipSpace(true);
-        if (pos_ >= data_.size()) return;
+        SkipSpace(d, n, pos, line, true);
         Value v;
-        if (!MayStartNumber(d[pos_]) || !PlainNumber(v)) return;
+        if (pos >= n || !MayStartNumber(d[pos]) || !PlainNumber(d, n, pos, v)) break;
         out.push_back(v);
     }
+    pos_ = pos;
+    line_ = line;
 }
 
 bool Lexer::NextText(Token& t, std::string& error) {
     const uint8_t* d = data_.data();
     const size_t n = data_.size();
-    SkipSpace(false);
+    SkipSpace(d, n, pos_, line_, false);
     if (pos_ >= n) {
         t.kind = Tok::End;
         t.where = line_;
@@ -249,7 +249,7 @@ bool Lexer::NextText(Token& t, std::string& error) {
         break;
     }
     const size_t start = pos_;
-    if (MayStartNumber(c) && PlainNumber(t.number)) {
+    if (MayStartNumber(c) && PlainNumber(d, n, pos_, t.number)) {
         t.kind = Tok::Number;
         t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
         return true;

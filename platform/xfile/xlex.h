@@ -58,8 +58,6 @@ class Lexer {
   private:
     bool NextText(Token& tok, std::string& error);
     bool NextBinary(Token& tok, std::string& error);
-    bool PlainNumber(Value& v);
-    void SkipSpace(bool separators);
     bool Fail(uint32_t where, const std::string& reason, std::string& error) const;
 
     std::span<const uint8_t> data_;
