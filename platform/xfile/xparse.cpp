@@ -191,10 +191,11 @@ class Parser {
         const size_t at = o.values.size();
         o.values.resize(at + t.count);
         Value* out = o.values.data() + at;
+        const bool wide = doc_.floatBytes == 8;
         for (uint32_t i = 0; i < t.count; ++i) {
             out[i].kind = Value::Float;
             bool finite;
-            if (doc_.floatBytes == 8) {
+            if (wide) {
                 const uint64_t bits = uint64_t(ReadU32(t.list + size_t(i) * 8)) |
                                       (uint64_t(ReadU32(t.list + size_t(i) * 8 + 4)) << 32);
                 double d;
