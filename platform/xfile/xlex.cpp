@@ -128,26 +128,16 @@ bool PlainNumber(const uint8_t* d, size_t n, size_t& pos, Value& v) {
 // Moves past white space and comments (and separators when asked), counting lines.
 void SkipSpace(const uint8_t* d, size_t n, size_t& pos, uint32_t& line, bool separators) {
     while (pos < n) {
-        switch (kSkip[d[pos]]) {
-        case kStop:
-            return;
-        case kSeparator:
-            if (!separators) return;
+        const uint8_t k = kSkip[d[pos]];
+        if (k == kBlank || (k == kSeparator && separators)) {
             ++pos;
-            break;
-        case kBlank:
-            ++pos;
-            break;
-        case kNewline:
+        } else if (k == kNewline) {
             ++line;
             ++pos;
-            break;
-        case kSlash:
-            if (pos + 1 >= n || d[pos + 1] != '/') return;
-            [[fallthrough]];
-        case kComment:
+        } else if (k == kComment || (k == kSlash && pos + 1 < n && d[pos + 1] == '/')) {
             while (pos < n && d[pos] != '\n') ++pos;
-            break;
+        } else {
+            return;
         }
     }
 }
