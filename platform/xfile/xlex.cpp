@@ -1,5 +1,6 @@
 #include "platform/xfile/xlex.h"
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <charconv>
@@ -96,21 +97,21 @@ bool PlainNumber(const uint8_t* d, size_t n, size_t& pos, Value& v) {
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const bool negative = d[pos] == '-';
     size_t p = pos + negative;
+    // Digits, then an optional '.' and more digits. m may wrap on a long run of digits; such a
+    // number is refused below (more than 15 digits) before m is used.
     uint64_t m = 0;
-    int digits = 0, fraction = -1;
-    for (; p < n; ++p) {
-        const uint8_t c = d[p];
-        if (uint8_t(c - '0') < 10) {
-            if (++digits > 15) return false;
-            m = m * 10 + uint64_t(c - '0');
-            fraction += fraction >= 0;
-        } else if (c == '.' && fraction < 0) {
-            fraction = 0;
-        } else {
-            break;
-        }
+    auto digitRun = [&] {
+        const size_t from = p;
+        while (p < n && uint8_t(d[p] - '0') < 10) m = m * 10 + uint64_t(d[p++] - '0');
+        return int(std::min<size_t>(p - from, 16));
+    };
+    int digits = digitRun(), fraction = -1;
+    if (p < n && d[p] == '.') {
+        ++p;
+        fraction = digitRun();
+        digits += fraction;
     }
-    if (digits == 0 || (p < n && !kDelimiters[d[p]])) return false;
+    if (digits == 0 || digits > 15 || (p < n && !kDelimiters[d[p]])) return false;
     if (!negative && fraction < 0 && digits <= 10 && m <= UINT32_MAX) {
         v.kind = Value::UInt; // exact, as DWORD members need
         v.u = uint32_t(m);
