@@ -1,5 +1,6 @@
 #include "platform/xfile/xlex.h"
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <charconv>
@@ -29,9 +30,18 @@ enum : uint16_t {
     kArray = 52,
 };
 
-bool IsSpace(uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+// What a byte between tokens is: white space, a line end, the start of a comment ('#', or '/'
+// when a second one follows), a separator, or the start of a token.
+enum : uint8_t { kStop, kBlank, kNewline, kComment, kSlash, kSeparator };
+constexpr auto kSkip = [] {
+    std::array<uint8_t, 256> table{};
+    for (char c : std::string_view(" \t\r\v\f")) table[uint8_t(c)] = kBlank;
+    table['\n'] = kNewline;
+    table['#'] = kComment;
+    table['/'] = kSlash;
+    table[';'] = table[','] = kSeparator;
+    return table;
+}();
 
 // Bytes that end a word: white space and the punctuation of the format.
 constexpr auto kDelimiters = [] {
@@ -49,33 +59,14 @@ constexpr auto kWordEnd = [] {
     return table;
 }();
 
-// "-12.345678": the plain decimals that make up most of a text file, read without from_chars.
-// With at most 15 digits both the digits and the power of ten are exact in a double, so the
-// one division rounds exactly as from_chars does.
-bool PlainDecimal(std::string_view s, double& d) {
-    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const bool negative = s[0] == '-';
-    uint64_t m = 0;
-    int digits = 0, fraction = -1;
-    for (size_t i = negative; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '.' && fraction < 0) {
-            fraction = 0;
-            continue;
-        }
-        if (c < '0' || c > '9' || ++digits > 15) return false;
-        m = m * 10 + uint64_t(c - '0');
-        fraction += fraction >= 0;
-    }
-    if (digits == 0) return false;
-    d = double(m) / kPow10[fraction < 0 ? 0 : fraction];
-    if (negative) d = -d;
-    return true;
+// The bytes a plain decimal can start with.
+bool MayStartNumber(uint8_t c) {
+    return uint8_t(c - '0') < 10 || c == '-' || c == '.';
 }
 
-// A text number: a non-negative integer that fits 32 bits stays exact (DWORD members, which
-// DeclData uses to carry raw float bits); everything else becomes a float.
+// A text number the plain path did not take ("+1", "1e-3", "3//comment"): a non-negative
+// integer that fits 32 bits stays exact (DWORD members, which DeclData uses to carry raw float
+// bits); everything else becomes a float.
 bool ParseNumber(std::string_view s, Value& v) {
     if (!s.empty() && s[0] == '+') s.remove_prefix(1);
     if (s.empty()) return false;
@@ -91,12 +82,65 @@ bool ParseNumber(std::string_view s, Value& v) {
         }
     }
     double d = 0;
-    if (!PlainDecimal(s, d)) {
-        auto r = std::from_chars(s.data(), s.data() + s.size(), d);
-        if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
-    }
+    auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return false;
     v.kind = Value::Float;
     return ToFiniteFloat(d, v.f);
+}
+
+// "-12.345678", "854": the plain decimals that make up most of a text file, read in the same
+// pass that finds the end of the word. Only a number that is the whole word is taken; anything
+// else (an exponent, a '+', more than 15 digits, a word that goes on) returns false with pos
+// unchanged and takes the general path, which gives the same value for every word taken here.
+bool PlainNumber(const uint8_t* d, size_t n, size_t& pos, Value& v) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = d[pos] == '-';
+    size_t p = pos + negative;
+    // Digits, then an optional '.' and more digits. m may wrap on a long run of digits; such a
+    // number is refused below (more than 15 digits) before m is used.
+    uint64_t m = 0;
+    auto digitRun = [&] {
+        const size_t from = p;
+        while (p < n && uint8_t(d[p] - '0') < 10) m = m * 10 + uint64_t(d[p++] - '0');
+        return int(std::min<size_t>(p - from, 16));
+    };
+    int digits = digitRun(), fraction = -1;
+    if (p < n && d[p] == '.') {
+        ++p;
+        fraction = digitRun();
+        digits += fraction;
+    }
+    if (digits == 0 || digits > 15 || (p < n && !kDelimiters[d[p]])) return false;
+    if (!negative && fraction < 0 && digits <= 10 && m <= UINT32_MAX) {
+        v.kind = Value::UInt; // exact, as DWORD members need
+        v.u = uint32_t(m);
+    } else {
+        // Both the digits and the power of ten are exact in a double: one correct rounding.
+        double x = double(m) / kPow10[fraction < 0 ? 0 : fraction];
+        if (negative) x = -x;
+        v.kind = Value::Float;
+        v.f = float(x);
+    }
+    pos = p;
+    return true;
+}
+
+// Moves past white space and comments (and separators when asked), counting lines.
+void SkipSpace(const uint8_t* d, size_t n, size_t& pos, uint32_t& line, bool separators) {
+    while (pos < n) {
+        const uint8_t k = kSkip[d[pos]];
+        if (k == kBlank || (k == kSeparator && separators)) {
+            ++pos;
+        } else if (k == kNewline) {
+            ++line;
+            ++pos;
+        } else if (k == kComment || (k == kSlash && pos + 1 < n && d[pos + 1] == '/')) {
+            while (pos < n && d[pos] != '\n') ++pos;
+        } else {
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -123,31 +167,30 @@ bool Lexer::Fail(uint32_t where, const std::string& reason, std::string& error) 
     return false;
 }
 
-bool Lexer::Next(Token& tok, std::string& error) {
-    tok = Token{};
-    return binary_ ? NextBinary(tok, error) : NextText(tok, error);
+void Lexer::PlainNumbers(std::vector<Value>& out) {
+    if (binary_) return;
+    const uint8_t* d = data_.data();
+    const size_t n = data_.size();
+    size_t pos = pos_; // locals, so the loop keeps them in registers
+    uint32_t line = line_;
+    for (;;) {
+        SkipSpace(d, n, pos, line, true);
+        Value v;
+        if (pos >= n || !MayStartNumber(d[pos]) || !PlainNumber(d, n, pos, v)) break;
+        out.push_back(v);
+    }
+    pos_ = pos;
+    line_ = line;
 }
 
 bool Lexer::NextText(Token& t, std::string& error) {
     const uint8_t* d = data_.data();
     const size_t n = data_.size();
-    for (;;) {
-        if (pos_ >= n) {
-            t.kind = Tok::End;
-            t.where = line_;
-            return true;
-        }
-        const uint8_t c = d[pos_];
-        if (c == '\n') {
-            ++line_;
-            ++pos_;
-        } else if (IsSpace(c)) {
-            ++pos_;
-        } else if (c == '#' || (c == '/' && pos_ + 1 < n && d[pos_ + 1] == '/')) {
-            while (pos_ < n && d[pos_] != '\n') ++pos_;
-        } else {
-            break;
-        }
+    SkipSpace(d, n, pos_, line_, false);
+    if (pos_ >= n) {
+        t.kind = Tok::End;
+        t.where = line_;
+        return true;
     }
     t.where = line_;
     const uint8_t c = d[pos_];
@@ -197,6 +240,11 @@ bool Lexer::NextText(Token& t, std::string& error) {
         break;
     }
     const size_t start = pos_;
+    if (MayStartNumber(c) && PlainNumber(d, n, pos_, t.number)) {
+        t.kind = Tok::Number;
+        t.text = std::string_view(reinterpret_cast<const char*>(d + start), pos_ - start);
+        return true;
+    }
     for (; pos_ < n; ++pos_) { // one table look-up per byte of a word
         const uint8_t k = kWordEnd[d[pos_]];
         if (k == 0) continue;

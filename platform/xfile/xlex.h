@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xfile {
 
@@ -45,8 +46,14 @@ class Lexer {
           uint32_t base);
 
     // False on a malformed token; error then holds "<place>: <reason>".
-    bool Next(Token& tok, std::string& error);
+    bool Next(Token& tok, std::string& error) {
+        tok = Token{};
+        return binary_ ? NextBinary(tok, error) : NextText(tok, error);
+    }
     std::string Place(uint32_t where) const { return PlaceName(binary_, compressed_, where); }
+    // Text inside an object: appends the plain numbers that come next, skipping the separators
+    // between them, and stops before anything else (left for Next). Does nothing for binary.
+    void PlainNumbers(std::vector<Value>& out);
 
   private:
     bool NextText(Token& tok, std::string& error);

@@ -44,6 +44,9 @@ bool ReadFaces(BuildContext& ctx, const DataObject& o, Reader& r, uint32_t verti
     uint32_t n;
     if (!r.Count(n, 1, "face count")) return false;
     faces.start.reserve(size_t(n) + 1);
+    // Each face takes its count and its corners from the values left: a bound on the corners
+    // that is exact when nothing follows the faces, so the list grows at most once.
+    faces.corners.reserve(r.Remaining() - n);
     for (uint32_t f = 0; f < n; ++f) {
         uint32_t k;
         if (!r.Count(k, 1, "corner count")) return false;
@@ -305,7 +308,7 @@ class MeshBuilder {
     // Gives every corner its output vertex: a position keeps its index for the first normal it
     // carries; a different normal on the same position makes a copy at the end.
     void Split() {
-        corner_ = p_.faces.corners;
+        corner_ = std::move(p_.faces.corners); // the file's corners are not needed after this
         if (!p_.haveNormals) return;
         const std::vector<float>& nrm = p_.normals;
         if (p_.normalsPerVertex) {
@@ -340,6 +343,11 @@ class MeshBuilder {
 
     void Triangulate() {
         const Faces& f = p_.faces;
+        size_t triangles = 0;
+        for (uint32_t face = 0; face < f.Count(); ++face)
+            triangles += std::max<uint32_t>(f.start[face + 1] - f.start[face], 2) - 2;
+        m_.indices.reserve(triangles * 3);
+        m_.attributes.reserve(triangles);
         for (uint32_t face = 0; face < f.Count(); ++face) {
             const uint32_t s = f.start[face], e = f.start[face + 1];
             const uint32_t material = p_.faceMaterial.empty() ? 0 : p_.faceMaterial[face];

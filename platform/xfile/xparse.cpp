@@ -111,7 +111,11 @@ class Parser {
             case Tok::Guid:
                 continue;
             case Tok::Number:
-                if (keep) doc_.objects[self].values.push_back(t.number);
+                if (keep) {
+                    std::vector<Value>& values = doc_.objects[self].values;
+                    values.push_back(t.number);
+                    lex_.PlainNumbers(values); // the rest of a run of numbers, in one call
+                }
                 continue;
             case Tok::IntList:
                 if (keep) AppendInts(doc_.objects[self], t);
@@ -170,36 +174,44 @@ class Parser {
         if (need > o.values.capacity()) o.values.reserve(std::max(need, 2 * o.values.capacity()));
     }
 
+    // Binary lists are copied in one pass each: room made once, then every word converted.
     static void AppendInts(DataObject& o, const Token& t) {
         Reserve(o, t.count);
+        const size_t at = o.values.size();
+        o.values.resize(at + t.count);
+        Value* out = o.values.data() + at;
         for (uint32_t i = 0; i < t.count; ++i) {
-            Value v{};
-            v.kind = Value::UInt;
-            v.u = ReadU32(t.list + size_t(i) * 4);
-            o.values.push_back(v);
+            out[i].kind = Value::UInt;
+            out[i].u = ReadU32(t.list + size_t(i) * 4);
         }
     }
 
     bool AppendFloats(DataObject& o, const Token& t) {
         Reserve(o, t.count);
+        const size_t at = o.values.size();
+        o.values.resize(at + t.count);
+        Value* out = o.values.data() + at;
         const bool wide = doc_.floatBytes == 8;
         for (uint32_t i = 0; i < t.count; ++i) {
-            Value v{};
-            v.kind = Value::Float;
-            double d;
+            out[i].kind = Value::Float;
+            bool finite;
             if (wide) {
-                uint64_t bits = uint64_t(ReadU32(t.list + size_t(i) * 8)) |
-                                (uint64_t(ReadU32(t.list + size_t(i) * 8 + 4)) << 32);
+                const uint64_t bits = uint64_t(ReadU32(t.list + size_t(i) * 8)) |
+                                      (uint64_t(ReadU32(t.list + size_t(i) * 8 + 4)) << 32);
+                double d;
                 std::memcpy(&d, &bits, 8);
+                finite = ToFiniteFloat(d, out[i].f);
             } else {
-                uint32_t bits = ReadU32(t.list + size_t(i) * 4);
-                float f;
-                std::memcpy(&f, &bits, 4);
-                d = f;
+                // A 32-bit float is finite (and so within float range) unless its exponent is
+                // all ones; it is kept bit for bit.
+                const uint32_t bits = ReadU32(t.list + size_t(i) * 4);
+                finite = (bits & 0x7f800000u) != 0x7f800000u;
+                std::memcpy(&out[i].f, &bits, 4);
             }
-            if (!ToFiniteFloat(d, v.f))
+            if (!finite) {
+                o.values.resize(at + i);
                 return Fail(t.where, "float list holds a value that is not a finite float");
-            o.values.push_back(v);
+            }
         }
         return true;
     }

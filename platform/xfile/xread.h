@@ -43,16 +43,37 @@ class Reader {
   public:
     Reader(BuildContext& ctx, const DataObject& o) : ctx_(ctx), o_(o) {}
 
-    bool U32(uint32_t& out);
-    bool F32(float& out);
+    // The common kinds are read inline; every other case (and every refusal) goes through the
+    // out-of-line checks, which large meshes reach only for their few odd values.
+    bool U32(uint32_t& out) {
+        if (pos_ < o_.values.size() && o_.values[pos_].kind == Value::UInt) {
+            out = o_.values[pos_++].u;
+            return true;
+        }
+        return U32Other(out);
+    }
+    bool F32(float& out) {
+        if (pos_ < o_.values.size() && o_.values[pos_].kind == Value::Float) {
+            out = o_.values[pos_++].f;
+            return true;
+        }
+        return F32Other(out);
+    }
     bool Str(std::string& out);
     bool Floats(float* out, size_t n);
     // A count of items that take at least valuesEach values each: refused when the values left
     // cannot hold them, so no allocation follows an unchecked count.
-    bool Count(uint32_t& n, size_t valuesEach, const char* what);
+    bool Count(uint32_t& n, size_t valuesEach, const char* what) {
+        if (!U32(n)) return false;
+        if (valuesEach > 0 && n > Remaining() / valuesEach) return TooMany(n, what);
+        return true;
+    }
     size_t Remaining() const { return o_.values.size() - pos_; }
 
   private:
+    bool U32Other(uint32_t& out);
+    bool F32Other(float& out);
+    bool TooMany(uint32_t n, const char* what);
     bool Short();
     BuildContext& ctx_;
     const DataObject& o_;

@@ -7,7 +7,6 @@
 #include "platform/xfile/xread.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <set>
 
@@ -39,9 +38,14 @@ bool KnownType(std::string_view type) {
     return false;
 }
 
+// Names fold by ASCII only (what the "C" locale does), without a library call per byte.
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+}
+
 std::string Lower(std::string_view s) {
     std::string r(s);
-    for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : r) c = LowerAscii(c);
     return r;
 }
 
@@ -226,8 +230,7 @@ ErrorSink& Sink() {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return LowerAscii(x) == LowerAscii(y);
            });
 }
 
@@ -272,7 +275,7 @@ bool Reader::Short() {
     return ctx_.Fail(o_, "ends early (" + std::to_string(o_.values.size()) + " values)");
 }
 
-bool Reader::U32(uint32_t& out) {
+bool Reader::U32Other(uint32_t& out) {
     if (pos_ >= o_.values.size()) return Short();
     const Value& v = o_.values[pos_];
     if (v.kind == Value::UInt) {
@@ -287,7 +290,7 @@ bool Reader::U32(uint32_t& out) {
     return true;
 }
 
-bool Reader::F32(float& out) {
+bool Reader::F32Other(float& out) {
     if (pos_ >= o_.values.size()) return Short();
     const Value& v = o_.values[pos_];
     if (v.kind == Value::String)
@@ -298,6 +301,22 @@ bool Reader::F32(float& out) {
 }
 
 bool Reader::Floats(float* out, size_t n) {
+    // With n values left, one check covers them all; a string among them is refused by F32.
+    if (n <= Remaining()) {
+        const Value* v = o_.values.data() + pos_;
+        for (size_t i = 0; i < n; ++i) {
+            if (v[i].kind == Value::Float) {
+                out[i] = v[i].f;
+            } else if (v[i].kind == Value::UInt) {
+                out[i] = float(v[i].u);
+            } else {
+                pos_ += i;
+                return F32Other(out[i]);
+            }
+        }
+        pos_ += n;
+        return true;
+    }
     for (size_t i = 0; i < n; ++i)
         if (!F32(out[i])) return false;
     return true;
@@ -313,12 +332,9 @@ bool Reader::Str(std::string& out) {
     return true;
 }
 
-bool Reader::Count(uint32_t& n, size_t valuesEach, const char* what) {
-    if (!U32(n)) return false;
-    if (valuesEach > 0 && n > Remaining() / valuesEach)
-        return ctx_.Fail(o_, std::string(what) + " " + std::to_string(n) + " exceeds the " +
-                                 std::to_string(Remaining()) + " values that follow");
-    return true;
+bool Reader::TooMany(uint32_t n, const char* what) {
+    return ctx_.Fail(o_, std::string(what) + " " + std::to_string(n) + " exceeds the " +
+                             std::to_string(Remaining()) + " values that follow");
 }
 
 bool BuildScene(const Document& doc, Scene& scene, std::string& error) {
