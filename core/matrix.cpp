@@ -23,34 +23,27 @@ D3DXMATRIX* D3DXMatrixScaling(D3DXMATRIX* out, float sx, float sy, float sz) {
     return out;
 }
 
-D3DXMATRIX* D3DXMatrixRotationX(D3DXMATRIX* out, float angle) {
+// A turn by angle in the plane of axes i and j (row vectors: i turns towards j).
+static D3DXMATRIX* PlaneRotation(D3DXMATRIX* out, float angle, int i, int j) {
     const float c = std::cos(angle), s = std::sin(angle);
     *out = IdentityMatrix();
-    out->m[1][1] = c;
-    out->m[1][2] = s;
-    out->m[2][1] = -s;
-    out->m[2][2] = c;
+    out->m[i][i] = c;
+    out->m[i][j] = s;
+    out->m[j][i] = -s;
+    out->m[j][j] = c;
     return out;
+}
+
+D3DXMATRIX* D3DXMatrixRotationX(D3DXMATRIX* out, float angle) {
+    return PlaneRotation(out, angle, 1, 2);
 }
 
 D3DXMATRIX* D3DXMatrixRotationY(D3DXMATRIX* out, float angle) {
-    const float c = std::cos(angle), s = std::sin(angle);
-    *out = IdentityMatrix();
-    out->m[0][0] = c;
-    out->m[0][2] = -s;
-    out->m[2][0] = s;
-    out->m[2][2] = c;
-    return out;
+    return PlaneRotation(out, angle, 2, 0);
 }
 
 D3DXMATRIX* D3DXMatrixRotationZ(D3DXMATRIX* out, float angle) {
-    const float c = std::cos(angle), s = std::sin(angle);
-    *out = IdentityMatrix();
-    out->m[0][0] = c;
-    out->m[0][1] = s;
-    out->m[1][0] = -s;
-    out->m[1][1] = c;
-    return out;
+    return PlaneRotation(out, angle, 0, 1);
 }
 
 D3DXMATRIX* D3DXMatrixPerspectiveFovLH(D3DXMATRIX* out, float fovY, float aspect, float zn,
