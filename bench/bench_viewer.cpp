@@ -8,26 +8,15 @@
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"
+#include "support/count_allocations.h" // the running frame reports how many it makes
 #include "support/gl_scene.h"
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <string>
-
-// Every allocation through operator new is counted, so the running frame can report how many
-// it makes (none is the goal: the frame loop allocates nothing). The library's operator delete
-// frees what this one takes from malloc.
-static std::atomic<long> g_allocations{0};
-void* operator new(std::size_t size) {
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
 
 static void RunViewer(int frames) {
     const std::string command = "cd " DUO_SOURCE_DIR "/data && SDL_VIDEODRIVER=offscreen "
