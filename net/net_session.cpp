@@ -35,6 +35,29 @@ void StoreWord(uint8_t* p, int32_t value) {
     std::memcpy(p, &v, 4);
 }
 
+// The header before every body: marker, destination channel, source id, body length.
+void StoreHeader(uint8_t* h, int32_t channel, int32_t source, int32_t length) {
+    StoreWord(h, kNetMarkerHeader);
+    StoreWord(h + 4, channel);
+    StoreWord(h + 8, source);
+    StoreWord(h + 12, length);
+}
+
+// The three words every body starts with: type, destination channel, source id.
+void StoreBodyWords(uint8_t* b, int32_t type, int32_t channel, int32_t source) {
+    StoreWord(b, type);
+    StoreWord(b + 4, channel);
+    StoreWord(b + 8, source);
+}
+
+// Linger on, 0 s: the connection is reset rather than closed gracefully, and both directions
+// end at once. The descriptor itself stays until releaseChannel.
+void AbortConnection(int fd) {
+    const linger off = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    shutdown(fd, SHUT_RDWR);
+}
+
 // Network to host order, in place.
 void ConvertWord(uint8_t* p) {
     uint32_t v;
@@ -130,7 +153,6 @@ bool NetSession::handshake(int fd) {
         if (got < 12) continue;
         got = 0;
         const int32_t marker = LoadWord(reply), id = LoadWord(reply + 4);
-        (void)LoadWord(reply + 8);
         if (marker == kNetMarkerId) ownId = id;
         if (NowMs() >= deadline && ownId < 1) return false;
     }
@@ -236,9 +258,7 @@ void NetSession::receiveLoop(int channel) {
             // peer would see a lost connection. connected stays set; sends fail quietly.
             std::lock_guard<std::mutex> lock(c.sendLock);
             if (c.isOpen) {
-                const linger off = {1, 0};
-                setsockopt(c.socketHandle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
-                shutdown(c.socketHandle, SHUT_RDWR);
+                AbortConnection(c.socketHandle);
                 c.isOpen = false;
                 --openCount;
             }
@@ -379,15 +399,9 @@ int NetSession::sendToAll(const void* bytes, int length) {
 
 int NetSession::sendMessage(int channel, void* body, int type, int size, int count) {
     uint8_t header[kNetHeaderSize];
-    StoreWord(header, kNetMarkerHeader);
-    StoreWord(header + 4, channel);
-    StoreWord(header + 8, ownId);
-    StoreWord(header + 12, size);
+    StoreHeader(header, channel, ownId, size);
     sendTo(channel, header, sizeof header);
-    auto* b = static_cast<uint8_t*>(body);
-    StoreWord(b, type);
-    StoreWord(b + 4, channel);
-    StoreWord(b + 8, ownId);
+    StoreBodyWords(static_cast<uint8_t*>(body), type, channel, ownId);
     return sendTo(channel, body, size * count);
 }
 
@@ -402,22 +416,13 @@ void NetSession::closeLocked(NetChannel& c, int channel, bool notify) {
     if (!c.isOpen) return;
     if (notify) {
         uint8_t header[kNetHeaderSize], goodbye[12];
-        StoreWord(header, kNetMarkerHeader);
-        StoreWord(header + 4, channel);
-        StoreWord(header + 8, ownId);
-        StoreWord(header + 12, 12);
-        StoreWord(goodbye, kNetTypeGoodbye);
-        StoreWord(goodbye + 4, channel);
-        StoreWord(goodbye + 8, ownId);
+        StoreHeader(header, channel, ownId, sizeof goodbye);
+        StoreBodyWords(goodbye, kNetTypeGoodbye, channel, ownId);
         sendLocked(c, channel, header, sizeof header);
         sendLocked(c, channel, goodbye, sizeof goodbye);
         if (!c.isOpen) return; // a failed send closed it already
     }
-    // Linger on, 0 s: the close resets the connection instead of a graceful one. The
-    // descriptor is released by releaseChannel once no thread can use it any more.
-    const linger off = {1, 0};
-    setsockopt(c.socketHandle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
-    shutdown(c.socketHandle, SHUT_RDWR);
+    AbortConnection(c.socketHandle);
     if (channel == 0) {
         connected = false;
         ownId = -2;
