@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <string>
 
 namespace {
 
@@ -49,7 +48,7 @@ void TakeUpNewController() {
     const bool lost = g_pJoystick && g_pJoystick == s_device.get() &&
                       (!s_device->controller || !s_device->controller->Attached());
     if (!none && !lost) return;
-    const int count = CountJoysticks(nullptr);
+    const int count = CountJoysticks();
     if (count <= 0) return;
     std::unique_ptr<JoystickDevice> device = CreateFirstController(count);
     if (!device) return;
@@ -64,15 +63,14 @@ void TakeUpNewController() {
 int32_t SetupJoystick(HWND window) {
     DropDevice();
     s_window = window;
-    std::string why;
     if (!s_systemUp) {
-        if (!StartJoystickSystem(&why)) {
+        if (!StartJoystickSystem()) {
             std::fputs("DirectInput not available\n", stderr);
             return DIERR_NOTINITIALIZED;
         }
         s_systemUp = true;
     }
-    const int count = CountJoysticks(&why);
+    const int count = CountJoysticks();
     if (count < 0) {
         std::fputs("Cannot enumerating a joystick\n", stderr);
         return DIERR_GENERIC;

@@ -7,11 +7,8 @@
 static_assert(kHatUp == SDL_HAT_UP && kHatRight == SDL_HAT_RIGHT && kHatDown == SDL_HAT_DOWN &&
               kHatLeft == SDL_HAT_LEFT);
 
-bool StartJoystickSystem(std::string* why) {
-    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
-        if (why) *why = SDL_GetError();
-        return false;
-    }
+bool StartJoystickSystem() {
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return false;
     // The program polls; queued joystick events would only pile up unread.
     SDL_JoystickEventState(SDL_IGNORE);
     return true;
@@ -25,10 +22,8 @@ void UpdateJoysticks() {
     SDL_JoystickUpdate();
 }
 
-int CountJoysticks(std::string* why) {
-    const int n = SDL_NumJoysticks();
-    if (n < 0 && why) *why = SDL_GetError();
-    return n;
+int CountJoysticks() {
+    return SDL_NumJoysticks();
 }
 
 std::optional<SdlJoystick> SdlJoystick::Open(int index) {

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 
 struct _SDL_Joystick;
 
@@ -30,13 +29,13 @@ struct JoystickReading {
     bool buttons[kMaxButtons] = {};
 };
 
-// Starts the subsystem (reference counted by SDL); false with SDL's reason when it cannot.
-bool StartJoystickSystem(std::string* why);
+// Starts the subsystem (reference counted by SDL); false when it cannot.
+bool StartJoystickSystem();
 void StopJoystickSystem();
 // Refreshes the open controllers and the list of attached ones.
 void UpdateJoysticks();
-// Attached controllers, or -1 (with SDL's reason) when they cannot be listed.
-int CountJoysticks(std::string* why);
+// Attached controllers, or -1 when they cannot be listed.
+int CountJoysticks();
 
 // An open controller; closed when the object goes (close it before StopJoystickSystem).
 class SdlJoystick {
