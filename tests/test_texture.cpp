@@ -158,6 +158,26 @@ TEST_F(TextureFile, NamesDifferingInCaseOrFoldersAreFoundEachUnreadableIsOneLine
               "texture 'folder.png': not a regular file\n");
 }
 
+TEST_F(TextureFile, JpegsThatWarnKeepTheirPictureWithOneLineEach) {
+    // Committed 16x16 JPEGs, top half red and bottom half blue: three stray bytes before the
+    // scan marker, the scan cut at 80 %, and the file cut inside its Huffman tables.
+    for (const char* name : {"warn_stray.jpg", "warn_cut_scan.jpg", "cut_header.jpg"})
+        fs::copy_file(fs::path(DUO_SOURCE_DIR) / "tests/data" / name, name);
+    testing::internal::CaptureStderr();
+    const TexturePtr stray = Load("warn_stray.jpg"), cut = Load("warn_cut_scan.jpg");
+    TexturePtr none;
+    EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, "cut_header.jpg", &none), E_FAIL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "texture 'warn_stray.jpg': decoded with a warning: Corrupt JPEG data: 3 extraneous "
+              "bytes before marker 0xda\n"
+              "texture 'warn_cut_scan.jpg': decoded with a warning: Premature end of JPEG file\n"
+              "texture 'cut_header.jpg': not a readable JPEG: Invalid JPEG file structure: "
+              "missing SOS marker\n");
+    ASSERT_TRUE(stray && cut);
+    EXPECT_EQ(At(stray, 0, {{0, 0}, {15, 15}}), (Rgba{0xFE0000FF, 0x0000FEFF}));
+    EXPECT_EQ(At(cut, 0, {{0, 0}}), Rgba{0xFE0000FF}); // the part before the cut
+}
+
 using TextureDraw = GlDeviceTest;
 
 TEST_F(TextureDraw, DdsMipmapsReachThePixels) {

@@ -116,23 +116,37 @@ void DecodeAlphaBlock(const uint8_t* b, TextureFormat f, uint8_t px[16][4]) {
     for (int i = 0; i < 16; ++i) px[i][3] = a[(bits >> (3 * i)) & 7];
 }
 
-bool LoadJpeg(const std::vector<uint8_t>& bytes, TexturePtr& out, std::string& reason) {
+// libjpeg-turbo returns -1 for warnings too ("Corrupt JPEG data: N extraneous bytes before
+// marker", "Premature end of JPEG file") after decoding the whole picture; such files are common
+// and every image viewer shows them. A warning keeps the picture and is passed back in `warning`;
+// only real errors refuse the file. A header cut short also reports a warning, but gives no size.
+bool LoadJpeg(const std::vector<uint8_t>& bytes, TexturePtr& out, std::string& reason,
+              std::string& warning) {
     tjhandle tj = tjInitDecompress();
     if (!tj) {
         reason = "cannot start the JPEG decoder";
         return false;
     }
+    auto passed = [&](int result) {
+        if (result == 0) return true;
+        if (tjGetErrorCode(tj) != TJERR_WARNING) return false;
+        warning = tjGetErrorStr2(tj);
+        return true;
+    };
     int w = 0, h = 0, sub = 0, space = 0;
     std::vector<uint8_t> rgba;
-    bool ok = tjDecompressHeader3(tj, bytes.data(), (unsigned long)bytes.size(), &w, &h, &sub,
-                                  &space) == 0 &&
+    bool ok = passed(tjDecompressHeader3(tj, bytes.data(), (unsigned long)bytes.size(), &w, &h,
+                                         &sub, &space)) &&
               w > 0 && h > 0 && w <= kMaxTextureSize && h <= kMaxTextureSize;
     if (ok) {
         rgba.resize(size_t(w) * h * 4);
-        ok = tjDecompress2(tj, bytes.data(), (unsigned long)bytes.size(), rgba.data(), w, 0, h,
-                           TJPF_RGBA, 0) == 0;
+        ok = passed(tjDecompress2(tj, bytes.data(), (unsigned long)bytes.size(), rgba.data(), w, 0,
+                                  h, TJPF_RGBA, 0));
     }
-    if (!ok) reason = std::string("not a readable JPEG: ") + tjGetErrorStr2(tj);
+    if (!ok) {
+        reason = std::string("not a readable JPEG: ") + tjGetErrorStr2(tj);
+        warning.clear();
+    }
     tjDestroy(tj);
     if (ok) out = std::make_shared<IDirect3DTexture9>(w, h, std::move(rgba));
     return ok;
@@ -302,7 +316,7 @@ HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9*, const char* fileName, Text
     if (!texture) return E_FAIL;
     texture->reset();
     const std::string name = fileName ? fileName : "";
-    std::string path, reason;
+    std::string path, reason, warning;
     std::vector<uint8_t> bytes;
     TexturePtr made;
     if (name.empty()) {
@@ -313,15 +327,18 @@ HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9*, const char* fileName, Text
         if (bytes.size() >= 4 && std::memcmp(bytes.data(), "DDS ", 4) == 0)
             LoadDds(bytes, made, reason);
         else if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-            LoadJpeg(bytes, made, reason);
+            LoadJpeg(bytes, made, reason, warning);
         else
             LoadStb(bytes, made, reason);
     }
+    const std::string where = path.empty() || path == name ? "" : path + ": ";
     if (!made) {
-        std::fprintf(stderr, "texture '%s': %s%s\n", name.c_str(),
-                     path.empty() || path == name ? "" : (path + ": ").c_str(), reason.c_str());
+        std::fprintf(stderr, "texture '%s': %s%s\n", name.c_str(), where.c_str(), reason.c_str());
         return E_FAIL;
     }
+    if (!warning.empty())
+        std::fprintf(stderr, "texture '%s': %sdecoded with a warning: %s\n", name.c_str(),
+                     where.c_str(), warning.c_str());
     *texture = std::move(made);
     return S_OK;
 }
