@@ -116,6 +116,10 @@ TEST_F(FrameUpdate, ViewAndModeKeysSetTheirFlagsAndTheSameFrameDrawsWithThem) {
                   std::tuple(standard, camera2, true, technique))
             << key;
     }
+    InjectKeyState('3', true), InjectKeyState('Z', true); // both down: Z is read later and wins
+    UpdateFrame();
+    EXPECT_FALSE(g_bWithZ);
+    ClearInjectedKeys();
     Tap('C');
     EXPECT_TRUE(g_bComputerControl);
     InjectKeyState('C', true), InjectKeyState('X', true); // both down: X comes later and wins

@@ -59,6 +59,9 @@ TEST_F(RenderPass, FrameCallSequenceWithoutHelpOrFonts) {
                                     "Effect.Begin " +
                                         pass + pass + "Effect.End EndScene Present");
     EXPECT_EQ(std::tuple(device->calls[0].a, device->calls[0].b), std::tuple(3u, 0u)); // black
+    // Two passes, begun with no flags: the effect saves and restores the states itself.
+    const RecordedCall begin = device->Calls("Effect.Begin").at(0);
+    EXPECT_EQ(std::tuple(begin.name, begin.a, begin.b), std::tuple("DuoscopeWithZ", 2u, 0u));
     ExpectMatrixEq(device->calls[2].matrix, IdentityMatrix(), "world identity");
     // Every pass draws every model. Help on but no fonts: no text, still presented.
     for (int slot = 0; slot < 3; ++slot) MakePlainSlot(slot, {1.0f});
@@ -82,7 +85,11 @@ TEST_F(RenderPass, ObjectsGetTheirWorldAndBothCamerasMatricesAndCameraTwoViewSwa
         device->calls.clear();
         RenderScene();
         // The projection is handed once per pass, before the objects.
-        EXPECT_EQ(device->Calls("Effect.SetMatrix")[0].name, "g_mProjection1");
+        const RecordedCall projection = device->Calls("Effect.SetMatrix")[0];
+        EXPECT_EQ(projection.name, "g_mProjection1");
+        ExpectMatrixEq(projection.matrix, g_matProj, "projection");
+        EXPECT_EQ(std::pair(projection.matrix.m[2][3], projection.matrix.m[3][3]),
+                  std::pair(1.0f, 0.0f)); // a perspective projection, not a view
         const auto room = ObjectMatrices(0);
         const char* names[] = {"g_mWorld", "g_mWorldView1", "g_mWorldViewProjection1",
                                "g_mWorldView2", "g_mWorldViewProjection2"};
