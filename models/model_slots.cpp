@@ -1,7 +1,6 @@
 #include "core/matrix.h"
 #include "core/settings.h"
 #include "models/model.h"
-#include "scene/scene.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,10 +9,6 @@ ModelSlot g_ModelSlots[kModelSlotCount];
 
 // Bones that name no frame of their hierarchy follow the model root.
 static D3DXMATRIX g_matRootPose = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
-
-double ModelAnimationPeriod(int32_t modelSlot) {
-    return g_ModelSlots[modelSlot].Period;
-}
 
 bool IsModelSlotEmpty(int slot) {
     const ModelSlot& m = g_ModelSlots[slot];

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "platform/win/input.h"
 #include "core/matrix.h"
+#include "models/model.h"
 #include "scene/scene.h"
 
 #include <cmath>
@@ -87,7 +88,7 @@ void ComputerControl(int slot) {
     const bool walking = o.velocity.x != 0.0f || o.velocity.y != 0.0f || o.velocity.z != 0.0f;
     if (walking && !o.animating) {
         o.animating = true;
-        o.animEnd = float(ModelAnimationPeriod(o.modelSlot));
+        o.animEnd = float(g_ModelSlots[o.modelSlot].Period);
         o.animTime = 0.0f;
         o.animTick = GetTickCount();
     }

@@ -46,9 +46,5 @@ void StepAnimation(int slot);
 void ComputerControl(int slot);
 float YawFromDirection(float x, float y, float z);
 
-// The length in seconds of a model slot's animation (its Period), kept by the model slots
-// above this module; computer control copies it into animEnd when a walk starts.
-double ModelAnimationPeriod(int32_t modelSlot);
-
 // Zero-fills the table (tests run several starts in one process).
 void ResetScene();
