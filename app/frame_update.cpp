@@ -154,7 +154,7 @@ void ControlledCharacter(int k) {
     }
     MovementKeys(k);
     // Computer control, when switched on, starts from where the user left the character.
-    SceneObject& o = g_SceneObjects[k];
+    SceneObject& o = ObjectAt(k);
     o.target = o.position;
     o.targetYaw = o.yaw;
 }
@@ -162,7 +162,7 @@ void ControlledCharacter(int k) {
 // At most one position message per 40 ms, and only after movement. moved is cleared and the
 // clock restarted whether or not a message went out.
 void PositionSendCheck(int k) {
-    SceneObject& o = g_SceneObjects[k];
+    SceneObject& o = ObjectAt(k);
     if (!o.moved) return;
     const uint32_t now = GetTickCount();
     if (now - g_dwLastSend > 40) {

@@ -47,8 +47,8 @@ extern uint32_t g_dwLastSend;
 extern FILE* g_pLog;
 extern HWND g_hWnd;
 
-// Build settings (app/build_settings.cpp, one translation unit per variant). Nothing in the
-// program changes them at run time.
+// Build settings (core/build_settings.cpp, one translation unit per variant). The viewer never
+// changes them at run time; tests set them to run the variants in one process.
 extern bool g_bWindowed;
 extern bool g_bNetwork;
 extern bool g_bShowExtendedHelp;

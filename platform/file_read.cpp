@@ -32,8 +32,8 @@ bool ReadRegularFile(const char* path, uint64_t maxBytes, std::vector<uint8_t>& 
             if (n <= 0) break;
             done += size_t(n);
         }
-        // A file that shrank while being read is read as far as it goes.
-        bytes.resize(done);
+        // A file that shrank while being read is refused: a model or picture cut short by a
+        // writer is not worth half-reading.
         ok = done == size_t(st.st_size);
         if (!ok) reason = "cannot read the file";
     }

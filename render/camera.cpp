@@ -9,7 +9,7 @@ D3DXMATRIX g_matView1;
 D3DXMATRIX g_matView2;
 
 void UpdateCamera(int objectSlot, D3DXVECTOR3& eyePosition, float& eyeYaw) {
-    const SceneObject& o = g_SceneObjects[objectSlot];
+    const SceneObject& o = ObjectAt(objectSlot);
     const D3DXVECTOR3 p = o.position;
     const float yaw = o.yaw;
     const D3DXVECTOR3 f = DirectionFromYaw(yaw);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <mutex>
 
-static std::mutex g_statusLock;
-static char g_szStatusLine[kStatusLineSize];
+static std::mutex s_statusLock;
+static char s_statusLine[kStatusLineSize];
 
 void SetStatusLine(const char* format, ...) {
     char text[kStatusLineSize];
@@ -15,13 +15,13 @@ void SetStatusLine(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(g_statusLock);
-    std::memcpy(g_szStatusLine, text, sizeof text);
+    std::lock_guard<std::mutex> lock(s_statusLock);
+    std::memcpy(s_statusLine, text, sizeof text);
 }
 
 void ReadStatusLine(char* out) {
-    std::lock_guard<std::mutex> lock(g_statusLock);
-    std::memcpy(out, g_szStatusLine, kStatusLineSize);
+    std::lock_guard<std::mutex> lock(s_statusLock);
+    std::memcpy(out, s_statusLine, kStatusLineSize);
 }
 
 namespace {

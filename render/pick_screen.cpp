@@ -12,7 +12,7 @@
 #include <cstring>
 
 void DrawPickObject(int objectSlot) {
-    const SceneObject& o = g_SceneObjects[objectSlot];
+    const SceneObject& o = ObjectAt(objectSlot);
     const D3DXMATRIX world = BuildWorldMatrix(o);
     g_pDevice->SetTransform(D3DTS_WORLD, &world);
     UpdateModelAnimation(o.modelSlot, o.animTime);

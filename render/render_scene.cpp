@@ -28,7 +28,8 @@ static const char* ChosenTechnique() {
 }
 
 void DrawSceneObject(int objectSlot) {
-    const SceneObject& o = g_SceneObjects[objectSlot];
+    DUO_ASSERT(g_pEffect); // the pass draws every object through the effect's parameters
+    const SceneObject& o = ObjectAt(objectSlot);
     const D3DXMATRIX w = BuildWorldMatrix(o);
     D3DXMATRIX wv1, wvp1, wv2, wvp2;
     D3DXMatrixMultiply(&wv1, &w, &g_matView1);
@@ -62,7 +63,7 @@ static void DrawWithoutEffect() {
     g_pDevice->SetLight(0, &light);
     g_pDevice->LightEnable(0, true);
     for (int slot : {g_nRoom, g_nControlled, g_nOther}) {
-        const SceneObject& o = g_SceneObjects[slot];
+        const SceneObject& o = ObjectAt(slot);
         const D3DXMATRIX w = BuildWorldMatrix(o);
         g_pDevice->SetTransform(D3DTS_WORLD, &w);
         UpdateModelAnimation(o.modelSlot, o.animTime);

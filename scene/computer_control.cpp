@@ -40,7 +40,7 @@ static float RandomCoordinate(float range) {
 }
 
 void ComputerControl(int slot) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     const float s = g_fWanderStep;
 
     const float dx = o.target.x - o.position.x;
@@ -88,6 +88,7 @@ void ComputerControl(int slot) {
     const bool walking = o.velocity.x != 0.0f || o.velocity.y != 0.0f || o.velocity.z != 0.0f;
     if (walking && !o.animating) {
         o.animating = true;
+        DUO_ASSERT(o.modelSlot >= 0 && o.modelSlot < kModelSlotCount);
         o.animEnd = float(g_ModelSlots[o.modelSlot].Period);
         o.animTime = 0.0f;
         o.animTick = GetTickCount();

@@ -14,7 +14,7 @@ void ResetScene() {
 
 void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX, float scaleY,
                  float scaleZ, float pitch, float yaw, float roll) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     o.modelSlot = modelSlot;
     o.position = {x, y, z};
     o.scale = {scaleX, scaleY, scaleZ};
@@ -49,7 +49,7 @@ D3DXVECTOR3 DirectionFromYaw(float yaw) {
 }
 
 void TurnObject(int slot, float angle) {
-    g_SceneObjects[slot].yaw += angle;
+    ObjectAt(slot).yaw += angle;
 }
 
 // Moves an object by distance along a unit direction and flags it for the position send.
@@ -61,12 +61,12 @@ static void Displace(SceneObject& o, const D3DXVECTOR3& direction, float distanc
 }
 
 void MoveObject(int slot, float distance) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     Displace(o, DirectionFromYaw(o.yaw), distance);
 }
 
 void StrafeObject(int slot, float distance) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     const D3DXVECTOR3 d = DirectionFromYaw(o.yaw);
     const D3DXVECTOR3 up = {0.0f, 1.0f, 0.0f};
     D3DXVECTOR3 right;
@@ -76,13 +76,13 @@ void StrafeObject(int slot, float distance) {
 }
 
 void LiftObject(int slot, float distance) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     o.moved = true;
     o.position.y += distance;
 }
 
 void StepAnimation(int slot) {
-    SceneObject& o = g_SceneObjects[slot];
+    SceneObject& o = ObjectAt(slot);
     if (!o.animating) return;
     const uint32_t now = GetTickCount();
     if (now - o.animTick < 40) return;

@@ -3,6 +3,7 @@
 // animates an object.
 #pragma once
 
+#include "platform/invariant.h"
 #include "platform/types.h"
 
 #include <cstdint>
@@ -26,6 +27,11 @@ struct SceneObject {
 
 constexpr int kSceneObjectCount = 3;
 extern SceneObject g_SceneObjects[kSceneObjectCount];
+// The record of an object slot, which must be one of the table's.
+inline SceneObject& ObjectAt(int slot) {
+    DUO_ASSERT(slot >= 0 && slot < kSceneObjectCount);
+    return g_SceneObjects[slot];
+}
 
 void PlaceObject(int slot, int32_t modelSlot, float x, float y, float z, float scaleX, float scaleY,
                  float scaleZ, float pitch, float yaw, float roll);

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the regular build with warnings as errors, then the sanitizer
-# build (AddressSanitizer with UndefinedBehaviorSanitizer) and short fuzz runs of the .x reader.
+# Builds and runs every test: the regular build with warnings as errors and invariant checks,
+# the same suite under AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests
+# under ThreadSanitizer, and short libFuzzer runs of the four parsers (the .x reader, the effect
+# file, the session's receive framing, the relay's frame splitter).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
 echo "== regular build"
-cmake -S . -B build-test -G Ninja -DDUOSCOPE_WERROR=ON >/dev/null
+cmake -S . -B build-test -G Ninja -DDUOSCOPE_WERROR=ON -DDUOSCOPE_ASSERTS=ON >/dev/null
 cmake --build build-test -j "$jobs"
 echo "== tests"
 (cd build-test && ctest --output-on-failure -j "$jobs")
@@ -31,6 +33,6 @@ cmake --build build-tsan -j "$jobs" --target net_tests
 
 echo "== short fuzz runs of every parser (clang, libFuzzer, address sanitizer)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DDUOSCOPE_FUZZ=ON -DDUOSCOPE_SANITIZE=address >/dev/null
+    -DDUOSCOPE_FUZZ=ON -DDUOSCOPE_SANITIZE=address -DDUOSCOPE_ASSERTS=ON >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzz_all
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz_')

@@ -83,6 +83,13 @@ TEST_F(Motion, MoveStrafeLiftTurnAndPlace) {
               std::tuple(-40.0f, 30.0f, true, false, 1234u));
 }
 
+TEST_F(Motion, ASlotOutsideTheTableBreaksAnInvariantInTestBuilds) {
+    if (!kInvariantsChecked) GTEST_SKIP() << "invariant checks are compiled out of this build";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(MoveObject(3, 1.0f), "invariant broken: slot >= 0 && slot < kSceneObjectCount");
+    EXPECT_DEATH(TurnObject(-1, 1.0f), "invariant broken");
+}
+
 TEST_F(Motion, AnimationClockStepsAtMostOncePerFortyMillisecondsAndCamerasSitAhead) {
     SceneObject& o = g_SceneObjects[1];
     SetTickCountForTests(1000);

@@ -422,7 +422,7 @@ bool GlDevice::CreatePresentPrograms() {
         resolveProgram_ = BuildGlProgram(kVertex,
                                          "#version 330 core\n#define DUO_SAMPLES " +
                                              std::to_string(samples_) + "\n" + kResolve,
-                                         "CreateDevice: present shader");
+                                         "CreateDevice: resolve shader");
         if (!resolveProgram_) return false;
     }
     return true;

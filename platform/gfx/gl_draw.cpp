@@ -38,21 +38,21 @@ GLenum BlendFactor(DWORD blend) {
         return GL_ZERO;
     case D3DBLEND_ONE:
         return GL_ONE;
-    case 3:
+    case D3DBLEND_SRCCOLOR:
         return GL_SRC_COLOR;
-    case 4:
+    case D3DBLEND_INVSRCCOLOR:
         return GL_ONE_MINUS_SRC_COLOR;
     case D3DBLEND_SRCALPHA:
         return GL_SRC_ALPHA;
     case D3DBLEND_INVSRCALPHA:
         return GL_ONE_MINUS_SRC_ALPHA;
-    case 7:
+    case D3DBLEND_DESTALPHA:
         return GL_DST_ALPHA;
-    case 8:
+    case D3DBLEND_INVDESTALPHA:
         return GL_ONE_MINUS_DST_ALPHA;
-    case 9:
+    case D3DBLEND_DESTCOLOR:
         return GL_DST_COLOR;
-    case 10:
+    case D3DBLEND_INVDESTCOLOR:
         return GL_ONE_MINUS_DST_COLOR;
     }
     return GL_ONE;

@@ -54,9 +54,11 @@ std::optional<bool> OnOff(std::string_view v) {
 
 std::optional<DWORD> BlendFactorNamed(std::string_view v) {
     static const std::pair<const char*, DWORD> kFactors[] = {
-        {"zero", 1},      {"one", 2},          {"srccolor", 3},  {"invsrccolor", 4},
-        {"srcalpha", 5},  {"invsrcalpha", 6},  {"destalpha", 7}, {"invdestalpha", 8},
-        {"destcolor", 9}, {"invdestcolor", 10}};
+        {"zero", D3DBLEND_ZERO},           {"one", D3DBLEND_ONE},
+        {"srccolor", D3DBLEND_SRCCOLOR},   {"invsrccolor", D3DBLEND_INVSRCCOLOR},
+        {"srcalpha", D3DBLEND_SRCALPHA},   {"invsrcalpha", D3DBLEND_INVSRCALPHA},
+        {"destalpha", D3DBLEND_DESTALPHA}, {"invdestalpha", D3DBLEND_INVDESTALPHA},
+        {"destcolor", D3DBLEND_DESTCOLOR}, {"invdestcolor", D3DBLEND_INVDESTCOLOR}};
     for (auto& [name, value] : kFactors)
         if (v == name) return value;
     return std::nullopt;

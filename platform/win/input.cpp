@@ -13,15 +13,15 @@ struct ScriptedKey {
     uint32_t from, to;
 };
 
-std::vector<ScriptedKey> g_script;
-uint32_t g_scriptOrigin = 0;
-bool g_scriptStarted = false;
-std::array<int8_t, 256> g_injected{}; // 0 none, 1 down, -1 up
-std::optional<uint32_t> g_pinnedTicks;
-uint32_t g_fixedStep = 0; // 0: the wall clock
-uint32_t g_fixedTicks = 0;
-void (*g_readHook)(int) = nullptr;
-uint32_t g_lastPump = UINT32_MAX;
+std::vector<ScriptedKey> s_script;
+uint32_t s_scriptOrigin = 0;
+bool s_scriptStarted = false;
+std::array<int8_t, 256> s_injected{}; // 0 none, 1 down, -1 up
+std::optional<uint32_t> s_pinnedTicks;
+uint32_t s_fixedStep = 0; // 0: the wall clock
+uint32_t s_fixedTicks = 0;
+void (*s_readHook)(int) = nullptr;
+uint32_t s_lastPump = UINT32_MAX;
 
 SDL_Scancode ScancodeOf(int vk) {
     if (vk >= 'A' && vk <= 'Z') return SDL_Scancode(SDL_SCANCODE_A + (vk - 'A'));
@@ -62,18 +62,18 @@ bool KeyboardSaysDown(int vk) {
     if (sc == SDL_SCANCODE_UNKNOWN) return false;
     // Busy waits read keys thousands of times a second; pump at most once per millisecond.
     const uint32_t now = SDL_GetTicks();
-    if (now != g_lastPump) {
+    if (now != s_lastPump) {
         SDL_PumpEvents();
-        g_lastPump = now;
+        s_lastPump = now;
     }
     const Uint8* state = SDL_GetKeyboardState(nullptr);
     return state && state[sc];
 }
 
 bool ScriptSaysDown(int vk) {
-    if (!g_scriptStarted || g_script.empty()) return false;
-    const uint32_t t = GetTickCount() - g_scriptOrigin;
-    for (const ScriptedKey& k : g_script)
+    if (!s_scriptStarted || s_script.empty()) return false;
+    const uint32_t t = GetTickCount() - s_scriptOrigin;
+    for (const ScriptedKey& k : s_script)
         if (k.vk == vk && t >= k.from && t < k.to) return true;
     return false;
 }
@@ -134,26 +134,26 @@ bool SetKeyScript(std::string_view script, std::string* error) {
         if (comma == std::string_view::npos) break;
         pos = comma + 1;
     }
-    g_script = std::move(keys);
+    s_script = std::move(keys);
     return true;
 }
 
 void StartKeyScript() {
-    g_scriptOrigin = GetTickCount();
-    g_scriptStarted = true;
+    s_scriptOrigin = GetTickCount();
+    s_scriptStarted = true;
 }
 
 void ClearKeyScript() {
-    g_script.clear();
-    g_scriptStarted = false;
+    s_script.clear();
+    s_scriptStarted = false;
 }
 
 int16_t GetAsyncKeyState(int vk) {
-    if (g_readHook) g_readHook(vk);
+    if (s_readHook) s_readHook(vk);
     if (vk < 0 || vk > 255) return 0;
     bool down;
-    if (g_injected[vk] != 0) {
-        down = g_injected[vk] > 0;
+    if (s_injected[vk] != 0) {
+        down = s_injected[vk] > 0;
     } else {
         down = ScriptSaysDown(vk) || KeyboardSaysDown(vk);
     }
@@ -161,34 +161,34 @@ int16_t GetAsyncKeyState(int vk) {
 }
 
 uint32_t GetTickCount() {
-    if (g_pinnedTicks) return *g_pinnedTicks;
-    if (g_fixedStep != 0) return g_fixedTicks;
+    if (s_pinnedTicks) return *s_pinnedTicks;
+    if (s_fixedStep != 0) return s_fixedTicks;
     if (!SDL_WasInit(SDL_INIT_TIMER)) SDL_InitSubSystem(SDL_INIT_TIMER);
     return SDL_GetTicks();
 }
 
 void SetFixedTickStep(uint32_t stepMs) {
-    g_fixedStep = stepMs;
-    g_fixedTicks = 0;
+    s_fixedStep = stepMs;
+    s_fixedTicks = 0;
 }
 
 void AdvanceTickClock() {
-    g_fixedTicks += g_fixedStep; // wraps like the wall clock's 32-bit count
+    s_fixedTicks += s_fixedStep; // wraps like the wall clock's 32-bit count
 }
 
 void AdvanceTickClockForNap() {
-    if (g_fixedStep != 0) g_fixedTicks += 1;
+    if (s_fixedStep != 0) s_fixedTicks += 1;
 }
 
 void InjectKeyState(int vk, bool down) {
-    if (vk >= 0 && vk < 256) g_injected[vk] = down ? 1 : -1;
+    if (vk >= 0 && vk < 256) s_injected[vk] = down ? 1 : -1;
 }
 void ClearInjectedKeys() {
-    g_injected.fill(0);
+    s_injected.fill(0);
 }
 void SetTickCountForTests(std::optional<uint32_t> ticks) {
-    g_pinnedTicks = ticks;
+    s_pinnedTicks = ticks;
 }
 void SetKeyReadHookForTests(void (*hook)(int)) {
-    g_readHook = hook;
+    s_readHook = hook;
 }

@@ -36,7 +36,8 @@ bool SetKeyScript(std::string_view script, std::string* error);
 void StartKeyScript();
 void ClearKeyScript();
 
-// Test hooks: force a key's state (nullopt = back to the real sources), pin the tick count.
+// Test hooks: force a key's state (ClearInjectedKeys = back to the real sources), pin the tick
+// count (nullopt = back to the real clock).
 void InjectKeyState(int virtualKey, bool down);
 void ClearInjectedKeys();
 void SetTickCountForTests(std::optional<uint32_t> ticks);

@@ -1,5 +1,6 @@
 #include "platform/win/window.h"
 #include "platform/win/display_watch.h"
+#include "platform/invariant.h"
 
 #include <SDL2/SDL.h>
 
@@ -30,10 +31,10 @@ struct WindowClass {
 };
 
 // One class and one window is all the viewer makes; the desktop is a fixed sentinel record.
-WindowClass g_class;
-std::unique_ptr<WindowRecord> g_window;
-WindowRecord g_desktop;
-bool g_quitPosted = false;
+WindowClass s_class;
+std::unique_ptr<WindowRecord> s_window;
+WindowRecord s_desktop;
+bool s_quitPosted = false;
 
 // The message queue. Like the one it stands in for, it holds at most one mouse move, one paint
 // and one close: a newer one replaces the pending one in place, so however fast the mouse
@@ -52,13 +53,15 @@ struct MessageQueue {
                 return;
             }
         if (count < slots.size()) slots[count++] = m;
+        DUO_ASSERT(count <= slots.size());
     }
     void RemoveAt(size_t i) {
+        DUO_ASSERT(i < count && count <= slots.size());
         for (; i + 1 < count; ++i) slots[i] = slots[i + 1];
         --count;
     }
 };
-MessageQueue g_queue;
+MessageQueue s_queue;
 
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
@@ -76,15 +79,15 @@ void TranslateSdlEvents() {
     SDL_PumpEvents();
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
-        HWND w = g_window.get();
+        HWND w = s_window.get();
         if (!w || !w->proc) continue;
         if (e.type == SDL_QUIT ||
             (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE))
-            g_queue.Post({w, WM_CLOSE, 0, 0});
+            s_queue.Post({w, WM_CLOSE, 0, 0});
         else if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED)
-            g_queue.Post({w, WM_PAINT, 0, 0});
+            s_queue.Post({w, WM_PAINT, 0, 0});
         else if (e.type == SDL_MOUSEMOTION)
-            g_queue.Post({w, WM_MOUSEMOVE, 0,
+            s_queue.Post({w, WM_MOUSEMOVE, 0,
                           LPARAM((e.motion.x & 0xFFFF) | ((e.motion.y & 0xFFFF) << 16))});
     }
 }
@@ -92,7 +95,7 @@ void TranslateSdlEvents() {
 } // namespace
 
 HINSTANCE GetModuleHandleA(const char*) {
-    return &g_desktop;
+    return &s_desktop;
 }
 HCURSOR LoadCursorA(HINSTANCE, const char* name) {
     return const_cast<char*>(name);
@@ -100,23 +103,23 @@ HCURSOR LoadCursorA(HINSTANCE, const char* name) {
 
 uint16_t RegisterClassExA(const WNDCLASSEXA* wc) {
     if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return 0;
-    g_class = {wc->lpszClassName, wc->lpfnWndProc};
+    s_class = {wc->lpszClassName, wc->lpfnWndProc};
     return 1;
 }
 
 bool UnregisterClassA(const char* className, HINSTANCE) {
-    if (!className || g_class.name != className) return false;
-    g_class = {};
+    if (!className || s_class.name != className) return false;
+    s_class = {};
     return true;
 }
 
 HWND GetDesktopWindow() {
-    return &g_desktop;
+    return &s_desktop;
 }
 
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                      int y, int width, int height, HWND, void*, HINSTANCE, void*) {
-    if (!className || g_class.name != className || g_window) return nullptr;
+    if (!className || s_class.name != className || s_window) return nullptr;
     if (!StartVideo()) return nullptr;
     // Under X, a display that goes away ends the program at once (see display_watch.h).
     const char* driver = SDL_GetCurrentVideoDriver();
@@ -143,24 +146,24 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
         std::fprintf(stderr, "duoscope: cannot create window: %s\n", SDL_GetError());
         return nullptr;
     }
-    g_window = std::make_unique<WindowRecord>(sdl, g_class.proc);
-    return g_window.get();
+    s_window = std::make_unique<WindowRecord>(sdl, s_class.proc);
+    return s_window.get();
 }
 
 bool ShowWindow(HWND w, int) {
-    if (!w || w != g_window.get()) return false;
+    if (!w || w != s_window.get()) return false;
     SDL_ShowWindow(w->sdl);
     return true;
 }
 
 bool UpdateWindow(HWND w) {
-    if (!w || w != g_window.get() || !w->proc) return false;
+    if (!w || w != s_window.get() || !w->proc) return false;
     w->proc(w, WM_PAINT, 0, 0);
     return true;
 }
 
 bool DestroyWindow(HWND w) {
-    if (!w || w != g_window.get()) return false;
+    if (!w || w != s_window.get()) return false;
     WNDPROC proc = w->proc;
     if (proc) proc(w, WM_DESTROY, 0, 0);
     // The GL device may still hold a context on this window; the SDL window is released with
@@ -181,10 +184,10 @@ LRESULT DefWindowProcA(HWND w, UINT message, WPARAM, LPARAM) {
 
 bool PeekMessageA(MSG* msg, HWND window, UINT, UINT, UINT removeFlags) {
     TranslateSdlEvents();
-    for (size_t i = 0; i < g_queue.count; ++i) {
-        if (window && g_queue.slots[i].hwnd != window) continue;
-        if (msg) *msg = g_queue.slots[i];
-        if (removeFlags & PM_REMOVE) g_queue.RemoveAt(i);
+    for (size_t i = 0; i < s_queue.count; ++i) {
+        if (window && s_queue.slots[i].hwnd != window) continue;
+        if (msg) *msg = s_queue.slots[i];
+        if (removeFlags & PM_REMOVE) s_queue.RemoveAt(i);
         return true;
     }
     return false;
@@ -195,29 +198,29 @@ bool TranslateMessage(const MSG*) {
 }
 
 LRESULT DispatchMessageA(const MSG* msg) {
-    if (!msg || !msg->hwnd || msg->hwnd != g_window.get() || !msg->hwnd->proc) return 0;
+    if (!msg || !msg->hwnd || msg->hwnd != s_window.get() || !msg->hwnd->proc) return 0;
     return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
 void PostQuitMessage(int exitCode) {
-    g_queue.Post({nullptr, WM_QUIT, WPARAM(exitCode), 0});
-    g_quitPosted = true;
+    s_queue.Post({nullptr, WM_QUIT, WPARAM(exitCode), 0});
+    s_quitPosted = true;
 }
 
 bool QuitPosted() {
-    return g_quitPosted;
+    return s_quitPosted;
 }
 void ClearQuitPostedForTests() {
-    g_quitPosted = false;
+    s_quitPosted = false;
 }
 
 SDL_Window* SdlWindowOf(HWND w) {
-    return (w && w == g_window.get()) ? w->sdl : nullptr;
+    return (w && w == s_window.get()) ? w->sdl : nullptr;
 }
 
 void ResetWindowSystemForTests() {
-    g_queue = {};
-    g_quitPosted = false;
-    g_window.reset();
-    g_class = {};
+    s_queue = {};
+    s_quitPosted = false;
+    s_window.reset();
+    s_class = {};
 }

@@ -1,5 +1,6 @@
-// The D3DX entry points over the device factories. They work with any device (the OpenGL one
-// or the recording one), so nothing here touches GL.
+// The D3DX entry points over the device factories. They call no GL themselves and work with
+// any device: the device handed in does the work (GL objects for the OpenGL device, records
+// for the recording one).
 #include "platform/gfx/device.h"
 
 HRESULT D3DXCreateFontA(IDirect3DDevice9* device, int height, unsigned, unsigned, unsigned, bool,
