@@ -11,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -35,9 +34,9 @@ double Now() {
 void Receive(uint8_t* body) {
     onNetworkMessage(body);
     const double t = Now();
-    float x;
-    std::memcpy(&x, body + 16, 4);
-    const int i = int(x);
+    wire::Position p; // the body lies in a receive slot of kMaxBodyLength bytes
+    wire::readPosition(body, wire::kMaxBodyLength, p);
+    const int i = int(p.x);
     if (i >= 0 && i < kMessages && g_received[size_t(i)] == 0.0) {
         g_received[size_t(i)] = t;
         ++g_count;

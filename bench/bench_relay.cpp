@@ -6,6 +6,8 @@
 //
 // usage: bench_relay [SECONDS] [CLIENTS[@RATE]...]
 //   (default: 5 s; 100@25, 1000@25, and 1000@0.25, which forwards as much as 100@25)
+#include "net/wire.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -29,7 +31,9 @@
 
 namespace {
 
-constexpr std::size_t kMessage = 48;
+constexpr std::size_t kMessage = wire::kHeaderSize + wire::kPositionBodyLength;
+// Where the send time goes in a message: over the position's x and y.
+constexpr std::size_t kSentAt = wire::kHeaderSize + wire::kPositionXAt;
 constexpr std::int64_t kBinNs = 10'000; // latency histogram: 10 us bins up to 1 s
 constexpr std::size_t kBins = 100'000;
 
@@ -37,16 +41,6 @@ std::int64_t nowNs() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-void putWord(std::uint8_t* p, std::int32_t v) {
-    const auto u = std::uint32_t(v);
-    p[0] = std::uint8_t(u >> 24), p[1] = std::uint8_t(u >> 16), p[2] = std::uint8_t(u >> 8),
-    p[3] = std::uint8_t(u);
-}
-std::int32_t getWord(const std::uint8_t* p) {
-    return std::int32_t(std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                        std::uint32_t(p[2]) << 8 | p[3]);
 }
 
 struct Relay {
@@ -117,12 +111,13 @@ bool readClient(Client& c, Totals& t, bool measuring) {
         c.used += std::size_t(n);
         const std::int64_t now = nowNs();
         std::size_t off = 0;
-        while (c.used - off >= 16) {
-            const std::size_t size = 16 + std::size_t(getWord(&c.in[off + 12]));
+        while (c.used - off >= wire::kHeaderSize) {
+            const std::int32_t body = wire::readWord(&c.in[off + wire::kHeaderBodyLengthAt]);
+            const std::size_t size = wire::kHeaderSize + std::size_t(body);
             if (c.used - off < size) break;
             if (size == kMessage && measuring) {
                 std::int64_t sentAt;
-                std::memcpy(&sentAt, &c.in[off + 32], sizeof sentAt);
+                std::memcpy(&sentAt, &c.in[off + kSentAt], sizeof sentAt);
                 const std::size_t bin = std::size_t((now - sentAt) / kBinNs);
                 ++t.bins[bin < kBins ? bin : kBins];
                 ++t.received;
@@ -157,13 +152,13 @@ void run(int clients, double rate, double seconds) {
         c.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int one = 1;
         setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::uint8_t id[12];
+        std::uint8_t id[wire::kIdAssignmentSize];
         if (connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            recv(c.fd, id, 12, MSG_WAITALL) != 12) {
+            recv(c.fd, id, sizeof id, MSG_WAITALL) != ssize_t(sizeof id)) {
             std::perror("bench_relay: connect");
             std::exit(1);
         }
-        c.id = getWord(id + 4);
+        c.id = wire::readWord(id + wire::kIdAssignmentIdAt);
         fcntl(c.fd, F_SETFL, O_NONBLOCK);
         epoll_event ev{EPOLLIN, {.u64 = i}};
         epoll_ctl(ep, EPOLL_CTL_ADD, c.fd, &ev);
@@ -193,11 +188,12 @@ void run(int clients, double rate, double seconds) {
         for (; start + std::int64_t(k) * stepNs <= now; ++k) {
             Client& c = cs[k % cs.size()];
             if (!c.open) continue;
-            putWord(msg, -1), putWord(msg + 4, 0), putWord(msg + 8, c.id), putWord(msg + 12, 32);
-            putWord(msg + 16, 500), putWord(msg + 20, 0), putWord(msg + 24, c.id);
-            std::memcpy(msg + 28, &c.id, 4);
+            std::uint8_t* body = msg + wire::kHeaderSize;
+            wire::writeHeader(msg, 0, c.id, wire::kPositionBodyLength);
+            wire::writeBodyWords(body, wire::kTypePosition, 0, c.id);
+            wire::writePosition(body, {c.id, 0, 0, 0, 0});
             const std::int64_t sentAt = nowNs();
-            std::memcpy(msg + 32, &sentAt, sizeof sentAt);
+            std::memcpy(msg + kSentAt, &sentAt, sizeof sentAt);
             // A message the socket refuses is skipped; one it takes in part would break the
             // stream, so that client stops (neither happens unless the relay has stalled).
             const ssize_t n = send(c.fd, msg, kMessage, MSG_NOSIGNAL | MSG_DONTWAIT);

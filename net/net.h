@@ -1,12 +1,10 @@
 // The network session: one TCP connection to the relay (channel 0), the id handshake, a receive
 // thread that reads length-framed messages and hands each body to a callback, framed sends and
-// the goodbye; the server connection at start-up and the position messages.
-//
-// Wire words are signed 32-bit big-endian. Id assignment (12 bytes): -2, id, unused. Message
-// header (16 bytes): -1, destination, source, body length. Body: type, destination, source in
-// big-endian, then the type's own payload as the sender laid it out.
+// the goodbye; the server connection at start-up and the position messages. The layout of
+// what goes over the wire is net/wire.h's.
 #pragma once
 
+#include "net/wire.h"
 #include "platform/win/window.h"
 
 #include <atomic>
@@ -19,11 +17,6 @@
 
 constexpr int kNetChannels = 20;
 constexpr int kNetSlots = 128;
-constexpr int kNetPieceSize = 10240;
-constexpr int kNetHeaderSize = 16;
-constexpr int32_t kNetMarkerHeader = -1;
-constexpr int32_t kNetMarkerId = -2;
-constexpr int32_t kNetTypeGoodbye = -4;
 // Bounds that keep start-up from freezing on a dead or silent server.
 constexpr int kNetConnectWaitMs = 3000;
 constexpr int kNetHandshakeWaitMs = 3000;
@@ -33,7 +26,7 @@ constexpr int kNetSendWaitMs = 1000;
 constexpr int kNetTurnMs = 100;
 
 struct ReceiveSlot {
-    uint8_t data[kNetPieceSize];
+    uint8_t data[wire::kMaxBodyLength]; // a header or a body
     int32_t pieceLength;
     sockaddr_in sourceAddress;
     int32_t sourceAddressLength;

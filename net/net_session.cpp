@@ -24,32 +24,6 @@ static ReceiveThreadArgs g_ReceiveThreadArgs;
 
 namespace {
 
-int32_t LoadWord(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return int32_t(ntohl(v));
-}
-
-void StoreWord(uint8_t* p, int32_t value) {
-    const uint32_t v = htonl(uint32_t(value));
-    std::memcpy(p, &v, 4);
-}
-
-// The header before every body: marker, destination channel, source id, body length.
-void StoreHeader(uint8_t* h, int32_t channel, int32_t source, int32_t length) {
-    StoreWord(h, kNetMarkerHeader);
-    StoreWord(h + 4, channel);
-    StoreWord(h + 8, source);
-    StoreWord(h + 12, length);
-}
-
-// The three words every body starts with: type, destination channel, source id.
-void StoreBodyWords(uint8_t* b, int32_t type, int32_t channel, int32_t source) {
-    StoreWord(b, type);
-    StoreWord(b + 4, channel);
-    StoreWord(b + 8, source);
-}
-
 // Linger on, 0 s: the connection is reset rather than closed gracefully, and both directions
 // end at once. The descriptor itself stays until releaseChannel.
 void AbortConnection(int fd) {
@@ -58,11 +32,9 @@ void AbortConnection(int fd) {
     shutdown(fd, SHUT_RDWR);
 }
 
-// Network to host order, in place.
+// Wire to host order, in place.
 void ConvertWord(uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    v = ntohl(v);
+    const int32_t v = wire::readWord(p);
     std::memcpy(p, &v, 4);
 }
 
@@ -138,7 +110,7 @@ int NetSession::setCallback(NetMessageCallback callback, HWND w) {
 // stream of useless records ends with false after kNetHandshakeWaitMs.
 bool NetSession::handshake(int fd) {
     const int64_t deadline = NowMs() + kNetHandshakeWaitMs;
-    uint8_t reply[12];
+    uint8_t reply[wire::kIdAssignmentSize];
     int got = 0;
     while (ownId < 1) {
         const ssize_t n = recv(fd, reply + got, sizeof reply - size_t(got), 0);
@@ -150,10 +122,10 @@ bool NetSession::handshake(int fd) {
             continue;
         }
         got += int(n);
-        if (got < 12) continue;
+        if (got < wire::kIdAssignmentSize) continue;
         got = 0;
-        const int32_t marker = LoadWord(reply), id = LoadWord(reply + 4);
-        if (marker == kNetMarkerId) ownId = id;
+        if (wire::readWord(reply) == wire::kMarkerIdAssignment)
+            ownId = wire::readWord(reply + wire::kIdAssignmentIdAt);
         if (NowMs() >= deadline && ownId < 1) return false;
     }
     return true;
@@ -202,7 +174,7 @@ int NetSession::open(const char* host, int port, int mode) {
         c.peerAddressLength = sizeof peer;
         c.readEvent = {fd, POLLIN, 0};
         c.readPhase = 0;
-        c.nextReadSize = kNetHeaderSize;
+        c.nextReadSize = wire::kHeaderSize;
         c.queuedCount = 0;
         c.nonBlocking = true;
         c.isOpen = true;
@@ -276,7 +248,7 @@ int NetSession::pollNetworkEvents(int channel, short events) {
 
 int NetSession::readPiece(int channel) {
     NetChannel& c = channels[channel];
-    if (c.readPhase == 0) c.nextReadSize = kNetHeaderSize;
+    if (c.readPhase == 0) c.nextReadSize = wire::kHeaderSize;
     if (c.queuedCount >= kNetSlots) return -1;
     ReceiveSlot& slot = c.slots[c.queuedCount];
     slot.pieceLength = c.nextReadSize;
@@ -294,17 +266,17 @@ int NetSession::readPiece(int channel) {
     ConvertWord(head.data + 8);
     int32_t marker;
     std::memcpy(&marker, head.data, 4);
-    if (marker == kNetMarkerHeader) {
-        ConvertWord(head.data + 12);
+    if (marker == wire::kMarkerHeader) {
+        ConvertWord(head.data + wire::kHeaderBodyLengthAt);
         int32_t length;
-        std::memcpy(&length, head.data + 12, 4);
+        std::memcpy(&length, head.data + wire::kHeaderBodyLengthAt, 4);
         // A header where a body was expected leaves the channel waiting for a body.
-        if (c.nextReadSize != kNetHeaderSize) c.readPhase ^= 1;
+        if (c.nextReadSize != wire::kHeaderSize) c.readPhase ^= 1;
         head.inUse = false;
         --c.queuedCount;
         std::memmove(&c.slots[0], &c.slots[1], sizeof(ReceiveSlot) * size_t(c.queuedCount));
         // A body that cannot hold its three words or does not fit a slot breaks the stream.
-        if (length < 12 || length > kNetPieceSize) return -1;
+        if (length < wire::kMinBodyLength || length > wire::kMaxBodyLength) return -1;
         c.nextReadSize = length;
         return 0;
     }
@@ -342,9 +314,9 @@ void NetSession::dispatchOne(int channel) {
     ReceiveSlot& head = c.slots[0];
     head.inUse = true;
     int32_t type, source;
-    std::memcpy(&type, head.data, 4);
-    std::memcpy(&source, head.data + 8, 4);
-    if (type == kNetTypeGoodbye) {
+    std::memcpy(&type, head.data + wire::kBodyTypeAt, 4);
+    std::memcpy(&source, head.data + wire::kBodySourceAt, 4);
+    if (type == wire::kTypeGoodbye) {
         closeChannel(source, false);
     } else if (messageCallback) {
         messageCallback(head.data);
@@ -398,10 +370,10 @@ int NetSession::sendToAll(const void* bytes, int length) {
 }
 
 int NetSession::sendMessage(int channel, void* body, int type, int size, int count) {
-    uint8_t header[kNetHeaderSize];
-    StoreHeader(header, channel, ownId, size);
+    uint8_t header[wire::kHeaderSize];
+    wire::writeHeader(header, channel, ownId, size);
     sendTo(channel, header, sizeof header);
-    StoreBodyWords(static_cast<uint8_t*>(body), type, channel, ownId);
+    wire::writeBodyWords(static_cast<uint8_t*>(body), type, channel, ownId);
     return sendTo(channel, body, size * count);
 }
 
@@ -415,10 +387,8 @@ void NetSession::closeChannel(int channel, bool notify) {
 void NetSession::closeLocked(NetChannel& c, int channel, bool notify) {
     if (!c.isOpen) return;
     if (notify) {
-        uint8_t header[kNetHeaderSize], goodbye[12];
-        StoreHeader(header, channel, ownId, sizeof goodbye);
-        StoreBodyWords(goodbye, kNetTypeGoodbye, channel, ownId);
-        sendLocked(c, channel, header, sizeof header);
+        uint8_t goodbye[wire::kGoodbyeFrameSize];
+        wire::writeGoodbye(goodbye, channel, ownId);
         sendLocked(c, channel, goodbye, sizeof goodbye);
         if (!c.isOpen) return; // a failed send closed it already
     }

@@ -1,25 +1,17 @@
-// The server connection at start-up and the position messages.
-//
-// Position body, 32 bytes: type 500, destination, source (big-endian, written by sendMessage),
-// then in the host's little-endian order the sender's id, x, y, z and yaw.
+// The server connection at start-up and the position messages (their layout: net/wire.h).
 #include "core/settings.h"
 #include "net/net.h"
 #include "render/render.h"
 #include "scene/scene.h"
 
-#include <bit>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
-static_assert(std::endian::native == std::endian::little, "the position tail is little-endian");
-
 int g_nServerPort = 9009;
 
 namespace {
-
-constexpr int32_t kTypePosition = 500;
 
 // The latest received position, handed from the receive thread to the main thread.
 struct ReceivedPosition {
@@ -56,35 +48,27 @@ void connectToServer() {
 int sendPosition(int objectSlot, int channel) {
     if (objectSlot < 0 || objectSlot >= kSceneObjectCount) return -1;
     const SceneObject& o = g_SceneObjects[objectSlot];
-    uint8_t body[32] = {};
-    const int32_t id = g_NetSession.ownId;
-    std::memcpy(body + 12, &id, 4);
-    std::memcpy(body + 16, &o.position.x, 4);
-    std::memcpy(body + 20, &o.position.y, 4);
-    std::memcpy(body + 24, &o.position.z, 4);
-    std::memcpy(body + 28, &o.yaw, 4);
-    return g_NetSession.sendMessage(channel, body, kTypePosition, 32, 1);
+    uint8_t body[wire::kPositionBodyLength] = {};
+    wire::writePosition(body,
+                        {g_NetSession.ownId, o.position.x, o.position.y, o.position.z, o.yaw});
+    return g_NetSession.sendMessage(channel, body, wire::kTypePosition, sizeof body, 1);
 }
 
 void onNetworkMessage(uint8_t* body) {
-    int32_t type, sender;
-    std::memcpy(&type, body, 4);
-    if (type != kTypePosition) return;
-    std::memcpy(&sender, body + 12, 4);
-    if (sender == g_NetSession.ownId) return;
-    float x, y, z, yaw;
-    std::memcpy(&x, body + 16, 4);
-    std::memcpy(&y, body + 20, 4);
-    std::memcpy(&z, body + 24, 4);
-    std::memcpy(&yaw, body + 28, 4);
+    int32_t type; // the session hands the three words over in host order
+    std::memcpy(&type, body + wire::kBodyTypeAt, 4);
+    wire::Position p;
+    // The body lies in a receive slot, which always holds kMaxBodyLength bytes.
+    if (type != wire::kTypePosition || !wire::readPosition(body, wire::kMaxBodyLength, p)) return;
+    if (p.senderId == g_NetSession.ownId) return;
     {
         std::lock_guard<std::mutex> lock(g_Received.lock);
-        g_Received.position = {x, y, z};
-        g_Received.yaw = yaw;
+        g_Received.position = {p.x, p.y, p.z};
+        g_Received.yaw = p.yaw;
         g_Received.fresh = true;
     }
-    SetStatusLine("Got position from network: %.2f %.2f %.2f (yrot: %.2f)", double(x), double(y),
-                  double(z), double(yaw));
+    SetStatusLine("Got position from network: %.2f %.2f %.2f (yrot: %.2f)", double(p.x),
+                  double(p.y), double(p.z), double(p.yaw));
 }
 
 void ApplyReceivedPosition() {

@@ -188,8 +188,8 @@ void acceptClients(Relay& r) {
         c.id = r.nextId;
         // Ids are never reused while the relay runs; after 2^31 - 1 connections they wrap.
         r.nextId = r.nextId == INT32_MAX ? 1 : r.nextId + 1;
-        std::uint8_t assignment[relay::kIdAssignmentSize];
-        relay::writeIdAssignment(assignment, c.id);
+        std::uint8_t assignment[wire::kIdAssignmentSize];
+        wire::writeIdAssignment(assignment, c.id);
         queueOutput(c, assignment, sizeof assignment);
         std::fprintf(stderr, "duoscope-relay: client %d connected from %s\n", int(c.id), c.peer);
         r.clients.push_back(std::move(c));
@@ -253,8 +253,8 @@ bool runTurn(Relay& r) {
 
 // Sends every client the relay's goodbye and waits, within a bound, for it to leave.
 void sayGoodbye(Relay& r) {
-    std::uint8_t goodbye[relay::kGoodbyeSize];
-    relay::writeGoodbye(goodbye);
+    std::uint8_t goodbye[wire::kGoodbyeFrameSize];
+    wire::writeGoodbye(goodbye, 0, 0); // closes the client's channel 0, from the relay itself
     for (Client& c : r.clients) {
         if (!queueOutput(c, goodbye, sizeof goodbye)) drop(c, "dropped: no room for goodbye");
     }

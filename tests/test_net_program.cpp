@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -47,11 +46,10 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
          ++i, last = m)
         if (WordAt(m, 16) == 500 && m == last) settled = m;
     ASSERT_EQ(settled.size(), 48u);
-    int32_t sender; // little-endian after three words: the sender, then x, y, z and yaw
-    float place[4];
-    std::memcpy(&sender, settled.data() + 28, 4), std::memcpy(place, settled.data() + 32, 16);
-    EXPECT_TRUE(sender == WordAt(settled, 8) && place[0] == 0.0f && place[3] == 0.0f);
-    EXPECT_GT(place[2], -40.0f + 20.0f); // walked forward from its start at z -40
+    wire::Position place;
+    ASSERT_TRUE(wire::readPosition(settled.data() + 16, 32, place));
+    EXPECT_TRUE(place.senderId == WordAt(settled, 8) && place.x == 0.0f && place.yaw == 0.0f);
+    EXPECT_GT(place.z, -40.0f + 20.0f); // walked forward from its start at z -40
 
     // The watcher joins while the walker stands and sends its place: the other character
     // stands where the walker stopped, the same picture as a viewer fed that one message.
@@ -60,8 +58,7 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
     // Not-a-number and infinite places are stored as they arrive; that viewer draws on and
     // ends normally, and its picture differs, so the comparison above can fail.
     Bytes odd = settled;
-    const float bad[4] = {NAN, INFINITY, -INFINITY, NAN};
-    std::memcpy(odd.data() + 32, bad, 16);
+    wire::writePosition(odd.data() + 16, {place.senderId, NAN, INFINITY, -INFINITY, NAN});
     const Image oddShot = WatchFed("net_odd", odd);
     EXPECT_TRUE(!oddShot.Empty() && oddShot.rgba != seen.rgba);
 

@@ -159,11 +159,10 @@ std::string Status() {
     return text;
 }
 
-// A body as the session hands it over: three words in host order, then the sender id and x,
-// y, z, yaw little-endian.
+// A body as the session hands it over: the three words in host order, then the position.
 void Receive(int32_t type, int32_t sender, float x, float y, float z, float yaw) {
-    Bytes b = Host({type, 0, sender, sender});
-    for (float f : {x, y, z, yaw}) b.insert(b.end(), (uint8_t*)&f, (uint8_t*)&f + 4);
+    Bytes b = Host({type, 0, sender, 0, 0, 0, 0, 0});
+    wire::writePosition(b.data(), {sender, x, y, z, yaw});
     onNetworkMessage(b.data());
 }
 

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         buf.used += n;
         fed += n;
         ok = relay::splitFrames(buf, [&](const std::uint8_t* frame, std::size_t frameSize) {
-            const std::int32_t body = relay::getWord(frame + 12);
-            if (relay::getWord(frame) != -1 || body < 12 || body > 10240 ||
+            const std::int32_t body = wire::readWord(frame + 12);
+            if (wire::readWord(frame) != -1 || body < 12 || body > 10240 ||
                 frameSize != 16 + std::size_t(body) ||
                 std::memcmp(frame, stream + consumed, frameSize) != 0)
                 std::abort();
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // What stays buffered is the unconsumed rest of the stream, never a whole frame, and
         // broken exactly when the splitter said so.
         if (consumed + buf.used != fed || std::memcmp(buf.data, stream + consumed, buf.used) != 0 ||
-            (ok && buf.used == relay::kMaxFrame) ||
+            (ok && buf.used == wire::kMaxFrameSize) ||
             (!ok && relay::frameAt(buf.data, buf.used) != -1))
             std::abort();
     }

@@ -3,6 +3,7 @@
 // is bounded and on a descriptor, a process or (WaitFor) a flag of the code under test.
 #pragma once
 
+#include "net/wire.h"
 #include "support/viewer_process.h"
 
 #include <algorithm>
@@ -51,9 +52,8 @@ inline Bytes Frame(int source, int32_t length) {
     for (int32_t i = 12; i < length; ++i) b.push_back(uint8_t(i * 7 + source));
     return b;
 }
-inline int32_t WordAt(const Bytes& b, size_t at) {
-    return at + 4 > b.size() ? 0
-                             : int32_t(b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]);
+inline int32_t WordAt(const Bytes& b, size_t at) { // 0 past the end
+    return at + 4 > b.size() ? 0 : wire::readWord(&b[at]);
 }
 inline bool SendAll(int fd, const Bytes& bytes) {
     ssize_t n = 0;
