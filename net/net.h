@@ -28,7 +28,7 @@ constexpr int kNetTurnMs = 100;
 struct ReceiveSlot {
     uint8_t data[wire::kMaxBodyLength]; // a header or a body
     int32_t pieceLength;
-    sockaddr_in sourceAddress;
+    sockaddr_in sourceAddress; // filled by every read; nothing reads it (one TCP peer per channel)
     int32_t sourceAddressLength;
     bool inUse;
 };
@@ -39,7 +39,7 @@ struct NetChannel {
     int32_t peerAddressLength = 0;
     std::atomic<bool> isOpen{false};
     std::atomic<bool> threadRunning{false};
-    bool nonBlocking = false;
+    bool nonBlocking = false; // set when the socket is made non-blocking; nothing reads it
     int32_t readPhase = 0;
     int32_t nextReadSize = 0;
     int32_t queuedCount = 0;
@@ -79,11 +79,12 @@ class NetSession {
     std::atomic<int32_t> ownId{0};
     std::atomic<bool> connected{false};
     NetMessageCallback messageCallback = nullptr;
-    HWND window = nullptr;
+    HWND window = nullptr; // kept by setCallback; nothing reads it (the callback needs no window)
     std::atomic<int32_t> openCount{0};
     NetChannel* channels = nullptr;
 
   private:
+    NetChannel& channelAt(int channel); // a channel the session has; checked in test builds
     void waitForReceiveThread(int channel);
     bool handshake(int socketHandle);
     int sendLocked(NetChannel& c, int channel, const void* bytes, int length);

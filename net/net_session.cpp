@@ -6,6 +6,7 @@
 // sendLock; and the descriptor itself is released only after the receive thread has been
 // joined, so no thread ever reads from or writes to a recycled descriptor number.
 #include "net/net.h"
+#include "platform/invariant.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -20,7 +21,7 @@
 
 NetSession g_NetSession;
 
-static ReceiveThreadArgs g_ReceiveThreadArgs;
+static ReceiveThreadArgs s_receiveThreadArgs;
 
 namespace {
 
@@ -56,7 +57,7 @@ bool WaitUntil(int fd, short events, int64_t deadline) {
 }
 
 void* ReceiveThreadProc(void*) {
-    const ReceiveThreadArgs args = g_ReceiveThreadArgs;
+    const ReceiveThreadArgs args = s_receiveThreadArgs;
     if (args.session) args.session->receiveLoop(args.channel);
     return nullptr;
 }
@@ -185,7 +186,7 @@ int NetSession::open(const char* host, int port, int mode) {
     bool started = false;
     if (gotId) {
         connected = true;
-        g_ReceiveThreadArgs = {0, this};
+        s_receiveThreadArgs = {0, this};
         started = pthread_create(&c.thread, nullptr, ReceiveThreadProc, nullptr) == 0;
     }
     if (!started) {
@@ -204,14 +205,19 @@ int NetSession::open(const char* host, int port, int mode) {
     return 0;
 }
 
+NetChannel& NetSession::channelAt(int channel) {
+    DUO_ASSERT(channels && channel >= 0 && channel < kNetChannels);
+    return channels[channel];
+}
+
 void NetSession::waitForReceiveThread(int channel) {
     // threadSeen is set once the thread has copied its arguments and stays set, so a thread
     // that ends at once cannot be missed. A futex wait, not a spin.
-    channels[channel].threadSeen.wait(false);
+    channelAt(channel).threadSeen.wait(false);
 }
 
 void NetSession::receiveLoop(int channel) {
-    NetChannel& c = channels[channel];
+    NetChannel& c = channelAt(channel);
     pollfd event = c.readEvent;
     c.threadRunning = true;
     c.threadSeen = true;
@@ -247,7 +253,7 @@ int NetSession::pollNetworkEvents(int channel, short events) {
 }
 
 int NetSession::readPiece(int channel) {
-    NetChannel& c = channels[channel];
+    NetChannel& c = channelAt(channel);
     if (c.readPhase == 0) c.nextReadSize = wire::kHeaderSize;
     if (c.queuedCount >= kNetSlots) return -1;
     ReceiveSlot& slot = c.slots[c.queuedCount];
@@ -309,7 +315,7 @@ int receiveExact(int fd, uint8_t* buffer, int size, sockaddr_in* source, int32_t
 }
 
 void NetSession::dispatchOne(int channel) {
-    NetChannel& c = channels[channel];
+    NetChannel& c = channelAt(channel);
     if (c.queuedCount < 1 || c.slots[0].inUse) return;
     ReceiveSlot& head = c.slots[0];
     head.inUse = true;
@@ -387,9 +393,11 @@ void NetSession::closeChannel(int channel, bool notify) {
 void NetSession::closeLocked(NetChannel& c, int channel, bool notify) {
     if (!c.isOpen) return;
     if (notify) {
+        // The header and the body go to the socket in two sends, as every framed message does.
         uint8_t goodbye[wire::kGoodbyeFrameSize];
         wire::writeGoodbye(goodbye, channel, ownId);
-        sendLocked(c, channel, goodbye, sizeof goodbye);
+        sendLocked(c, channel, goodbye, wire::kHeaderSize);
+        sendLocked(c, channel, goodbye + wire::kHeaderSize, wire::kGoodbyeBodyLength);
         if (!c.isOpen) return; // a failed send closed it already
     }
     AbortConnection(c.socketHandle);
@@ -404,7 +412,7 @@ void NetSession::closeLocked(NetChannel& c, int channel, bool notify) {
 // Joins the channel's receive thread (it sees isOpen cleared, or its socket shut down, within
 // one 100 ms turn) and then releases the descriptor.
 void NetSession::releaseChannel(int channel) {
-    NetChannel& c = channels[channel];
+    NetChannel& c = channelAt(channel);
     if (c.threadStarted) {
         pthread_join(c.thread, nullptr);
         c.threadStarted = false;

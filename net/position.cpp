@@ -19,7 +19,7 @@ struct ReceivedPosition {
     bool fresh = false;
     D3DXVECTOR3 position = {};
     float yaw = 0;
-} g_Received;
+} s_received;
 
 } // namespace
 
@@ -47,7 +47,7 @@ void connectToServer() {
 
 int sendPosition(int objectSlot, int channel) {
     if (objectSlot < 0 || objectSlot >= kSceneObjectCount) return -1;
-    const SceneObject& o = g_SceneObjects[objectSlot];
+    const SceneObject& o = ObjectAt(objectSlot);
     uint8_t body[wire::kPositionBodyLength] = {};
     wire::writePosition(body,
                         {g_NetSession.ownId, o.position.x, o.position.y, o.position.z, o.yaw});
@@ -62,25 +62,25 @@ void onNetworkMessage(uint8_t* body) {
     if (type != wire::kTypePosition || !wire::readPosition(body, wire::kMaxBodyLength, p)) return;
     if (p.senderId == g_NetSession.ownId) return;
     {
-        std::lock_guard<std::mutex> lock(g_Received.lock);
-        g_Received.position = {p.x, p.y, p.z};
-        g_Received.yaw = p.yaw;
-        g_Received.fresh = true;
+        std::lock_guard<std::mutex> lock(s_received.lock);
+        s_received.position = {p.x, p.y, p.z};
+        s_received.yaw = p.yaw;
+        s_received.fresh = true;
     }
     SetStatusLine("Got position from network: %.2f %.2f %.2f (yrot: %.2f)", double(p.x),
                   double(p.y), double(p.z), double(p.yaw));
 }
 
 void ApplyReceivedPosition() {
-    std::lock_guard<std::mutex> lock(g_Received.lock);
-    if (!g_Received.fresh) return;
-    SceneObject& o = g_SceneObjects[g_nOther];
-    o.position = g_Received.position;
-    o.yaw = g_Received.yaw;
-    g_Received.fresh = false;
+    std::lock_guard<std::mutex> lock(s_received.lock);
+    if (!s_received.fresh) return;
+    SceneObject& o = ObjectAt(g_nOther);
+    o.position = s_received.position;
+    o.yaw = s_received.yaw;
+    s_received.fresh = false;
 }
 
 void ResetReceivedPosition() {
-    std::lock_guard<std::mutex> lock(g_Received.lock);
-    g_Received.fresh = false;
+    std::lock_guard<std::mutex> lock(s_received.lock);
+    s_received.fresh = false;
 }
