@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: setup build run run-net test bench clean
+.PHONY: setup build run run-net test bench package clean
 
 setup:
 	@bash scripts/setup.sh
@@ -33,3 +33,10 @@ bench: setup
 
 clean:
 	rm -rf build build-*
+
+# The Debian package, built in Release for the prefix /usr: build-package/duoscope_*.deb.
+package: setup
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DDUOSCOPE_TESTS=OFF >/dev/null
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB

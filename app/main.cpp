@@ -5,6 +5,7 @@
 #include "platform/win/input.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -15,6 +16,11 @@ int main(int argc, char** argv) {
     }
     if (g_Hooks.fixedStep != 0) SetFixedTickStep(g_Hooks.fixedStep);
     if (g_Hooks.serverPort != 0) g_nServerPort = g_Hooks.serverPort;
+    // A screenshot named relative to where the viewer was started lands there, wherever it
+    // works.
+    if (!g_Hooks.screenshot.empty())
+        g_Hooks.screenshot = std::filesystem::absolute(g_Hooks.screenshot).string();
+    EnterWorkingFolder();
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += ' ';

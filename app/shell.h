@@ -11,6 +11,11 @@
 // normal shutdown; device failure exits the process with code 1.
 int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showCommand);
 
+// Moves into the folder the viewer reads its data from and writes log.txt to: the current one
+// when it holds Duoscope.fx, else the user's folder filled from an installed tree (see
+// working_folder.cpp). Any failure is one stderr line; the viewer then runs where it is.
+void EnterWorkingFolder();
+
 // Reads rx and ry from the command-line text into g_nScreenWidth and g_nScreenHeight.
 void ParseCommandLine(const char* commandLine);
 

@@ -6,7 +6,7 @@ packages=(
     libsdl2-dev libepoxy-dev libfreetype-dev libfontconfig-dev fonts-liberation2
     libstb-dev libturbojpeg0-dev zlib1g-dev libmeshoptimizer-dev libx11-dev libxdamage-dev
     libgl1-mesa-dri libegl-mesa0 libgtest-dev libgmock-dev libbenchmark-dev libassimp-dev
-    xvfb xdotool
+    xvfb xdotool dpkg-dev lintian python3
 )
 missing=()
 for p in "${packages[@]}"; do

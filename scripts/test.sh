@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the regular build with warnings as errors and invariant checks,
-# the same suite under AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests
-# under ThreadSanitizer, and short libFuzzer runs of the four parsers (the .x reader, the effect
-# file, the session's receive framing, the relay's frame splitter).
+# the Debian package made from it, unpacked and run, the same suite under AddressSanitizer with
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, and short libFuzzer runs
+# of the four parsers (the .x reader, the effect file, the session's receive framing, the
+# relay's frame splitter).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
 echo "== regular build"
-cmake -S . -B build-test -G Ninja -DDUOSCOPE_WERROR=ON -DDUOSCOPE_ASSERTS=ON >/dev/null
+cmake -S . -B build-test -G Ninja -DDUOSCOPE_WERROR=ON -DDUOSCOPE_ASSERTS=ON \
+    -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-test -j "$jobs"
 echo "== tests"
 (cd build-test && ctest --output-on-failure -j "$jobs")
+echo "== the Debian package, unpacked and run"
+bash scripts/package_test.sh build-test
 
 echo "== sanitizer build (address, undefined)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDUOSCOPE_SANITIZE=address \
