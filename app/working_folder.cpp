@@ -62,6 +62,6 @@ void EnterWorkingFolder() {
     FillUserFolder(data, user, ec);
     if (!ec) fs::current_path(user, ec);
     if (ec)
-        std::fprintf(stderr, "duoscope: cannot use %s as the working folder: %s\n",
-                     user.c_str(), ec.message().c_str());
+        std::fprintf(stderr, "duoscope: cannot use %s as the working folder: %s\n", user.c_str(),
+                     ec.message().c_str());
 }
