@@ -23,6 +23,7 @@
 #include <iterator>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -212,6 +213,50 @@ void Skinning(const std::string& path) {
     D3DXFrameDestroy(root, &allocator);
 }
 
+// Hostile shapes, each loaded or refused through the hierarchy loader: the median time of five
+// runs, and the outcome. The reader refuses the first and the last before building much.
+void Hostile() {
+    std::string refs = "xof 0303txt 0032\nFrame F {\n", siblings = "xof 0303txt 0032\n";
+    for (int i = 0; i < (16 << 20) / 3; ++i) refs += "{a}";
+    refs += "}\n";
+    for (int i = 0; i < 300000; ++i) siblings += "Frame{}";
+    // One position split 6000 ways by its normals, with 6000 weights on it.
+    std::string skin = "xof 0303txt 0032\nFrame F { Mesh m {\n1; 0;0;0;;\n6000;\n", normals, faces,
+                ids, weights;
+    for (int i = 0; i < 6000; ++i) {
+        const std::string n = std::to_string(i), sep = i < 5999 ? "," : ";";
+        skin += "3;0,0,0;" + sep;
+        normals += std::to_string(i + 1) + ";0;0;" + sep;
+        faces += "3;" + n + "," + n + "," + n + ";" + sep;
+        ids += "0" + sep;
+        weights += "1" + sep;
+    }
+    skin += "\nMeshNormals { 6000;\n" + normals + "\n6000;\n" + faces +
+            "}\nSkinWeights { \"F\"; 6000;\n" + ids + weights +
+            "1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } } }\n";
+    const std::pair<const char*, const std::string*> cases[] = {
+        {"16 MiB of {a} references", &refs},
+        {"300 000 sibling frames", &siblings},
+        {"one position split 6000 ways", &skin}};
+    std::printf("hostile .x files, medians of 5 (ms)\n");
+    xfile::SetErrorSink([](const std::string&) {}); // the outcome is printed instead
+    for (const auto& [what, text] : cases) {
+        std::vector<double> t;
+        HRESULT hr = S_OK;
+        for (int r = 0; r < 5; ++r) {
+            CopyingAllocator allocator;
+            D3DXFRAME* root = nullptr;
+            const auto start = Clock::now();
+            hr = D3DXLoadMeshHierarchyFromXInMemory(text->data(), DWORD(text->size()), 0, nullptr,
+                                                    &allocator, nullptr, &root, nullptr);
+            D3DXFrameDestroy(root, &allocator);
+            t.push_back(Seconds(start));
+        }
+        std::printf("%-32s %9.1f %s\n", what, Median(t) * 1e3, hr == S_OK ? "loaded" : "refused");
+    }
+    xfile::SetErrorSink(nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -242,6 +287,7 @@ int main(int argc, char** argv) {
     for (const std::string& f : files) Compare(f, rounds);
     for (const std::string& f : {files[1], files[2], third + "/Testwuson.X"})
         if (std::filesystem::exists(f)) Skinning(f);
+    Hostile();
     if (argc <= 2) std::filesystem::remove(large);
     return 0;
 }

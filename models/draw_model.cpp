@@ -36,7 +36,7 @@ static void DrawPlainSweep(ModelSlot& m, Sweep sweep) {
     }
 }
 
-void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
+static void DrawFrameMeshes(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
     D3DXMATRIX frameWorld;
     D3DXMatrixMultiply(&frameWorld, &frame->CombinedMatrix, &world);
     for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
@@ -60,10 +60,16 @@ void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
             }
         }
     }
-    if (frame->pFrameSibling)
-        DrawFrame(static_cast<ModelFrame*>(frame->pFrameSibling), world, sweep);
-    if (frame->pFrameFirstChild)
-        DrawFrame(static_cast<ModelFrame*>(frame->pFrameFirstChild), world, sweep);
+}
+
+// The stack of the drawing walk; its capacity persists, so drawing allocates nothing.
+static FrameStack s_drawStack;
+
+// Each frame's meshes, then its sibling chain, then its children: the translucent sweep relies
+// on this order staying as it is.
+void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
+    WalkFrames(s_drawStack, frame, nullptr,
+               [&](ModelFrame* f, const D3DXMATRIX*) { DrawFrameMeshes(f, world, sweep); });
 }
 
 void DrawModel(int slot) {

@@ -3,6 +3,7 @@
 #include "models/model.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 HierarchyAllocator g_HierarchyAllocator;
@@ -34,6 +35,9 @@ HRESULT HierarchyAllocator::CreateMeshContainer(const char* Name, const D3DXMESH
     if (pMeshData->Type != D3DXMESHTYPE_MESH) return E_FAIL;
     *ppNewMeshContainer = nullptr;
     ModelMeshContainer* mc = new ModelMeshContainer();
+    // Freed whole if an allocation below fails, so that running out of memory leaks nothing.
+    auto undo = [this](ModelMeshContainer* p) { DestroyMeshContainer(p); };
+    std::unique_ptr<ModelMeshContainer, decltype(undo)> guard(mc, undo);
     mc->Name = CopyFrameName(Name);
 
     const MeshPtr& mesh = pMeshData->pMesh;
@@ -86,7 +90,7 @@ HRESULT HierarchyAllocator::CreateMeshContainer(const char* Name, const D3DXMESH
         mc->pDrawMesh = mesh; // a second reference to the same mesh
     }
 
-    *ppNewMeshContainer = mc;
+    *ppNewMeshContainer = guard.release();
     return S_OK;
 }
 

@@ -6,6 +6,9 @@
 #include "platform/gfx/mesh.h"
 #include "platform/xfile/d3dx_hierarchy.h"
 
+#include <utility>
+#include <vector>
+
 // A frame of a hierarchy: the loader's frame plus its transform relative to the model root.
 struct ModelFrame : D3DXFRAME {
     D3DXMATRIX CombinedMatrix;
@@ -68,6 +71,28 @@ void DrawModel(int slot);
 void ApplyMaterial(const D3DMATERIAL9* material, IDirect3DTexture9* texture);
 enum class Sweep { Opaque, Translucent };
 void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep);
+
+// Frames waiting in a walk, each with its parent's combined matrix.
+using FrameStack = std::vector<std::pair<ModelFrame*, const D3DXMATRIX*>>;
+
+// Calls visit(frame, parentMatrix) for frame, its siblings and all their descendants: a frame,
+// then the rest of its sibling chain, then its children, the order the drawing sweeps have
+// always used. An explicit stack instead of recursion, since a file may chain hundreds of
+// thousands of siblings; the caller's stack keeps its capacity, so a walk made every frame stops
+// allocating after the first. visit must not start another walk on the same stack.
+template <typename Visit>
+void WalkFrames(FrameStack& stack, ModelFrame* frame, const D3DXMATRIX* parent, Visit visit) {
+    stack.clear();
+    if (frame) stack.emplace_back(frame, parent);
+    while (!stack.empty()) {
+        const auto [f, p] = stack.back();
+        stack.pop_back();
+        visit(f, p);
+        if (f->pFrameFirstChild)
+            stack.emplace_back(static_cast<ModelFrame*>(f->pFrameFirstChild), &f->CombinedMatrix);
+        if (f->pFrameSibling) stack.emplace_back(static_cast<ModelFrame*>(f->pFrameSibling), p);
+    }
+}
 
 // Whether a slot holds nothing to draw or animate (never loaded, or its file was refused).
 bool IsModelSlotEmpty(int slot);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 ModelSlot g_ModelSlots[kModelSlotCount];
 
@@ -79,24 +81,49 @@ double StartAnimation(const AnimControllerPtr& controller) {
     return period;
 }
 
+// The stack of the hierarchy walks here; its capacity persists, so posing allocates nothing.
+static FrameStack s_frameStack;
+
+// Name -> the frame D3DXFrameFind(root, name) gives (the first in its order: a frame, its
+// children, then its siblings), gathered once so that linking many bones over many frames
+// stays linear.
+static std::unordered_map<std::string_view, ModelFrame*> FramesByName(ModelFrame* root) {
+    std::unordered_map<std::string_view, ModelFrame*> byName;
+    std::vector<ModelFrame*> stack;
+    if (root) stack.push_back(root);
+    while (!stack.empty()) {
+        ModelFrame* f = stack.back();
+        stack.pop_back();
+        if (f->Name) byName.try_emplace(f->Name, f);
+        if (f->pFrameSibling) stack.push_back(static_cast<ModelFrame*>(f->pFrameSibling));
+        if (f->pFrameFirstChild) stack.push_back(static_cast<ModelFrame*>(f->pFrameFirstChild));
+    }
+    return byName;
+}
+
 void LinkBones(ModelFrame* frame, ModelFrame* root) {
-    for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
-         mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
-        if (!mc->pSkinInfo) continue;
-        for (DWORD i = 0; i < mc->NumBones; ++i) {
-            const char* bone = mc->pSkinInfo->GetBoneName(i);
-            auto* boneFrame = static_cast<ModelFrame*>(D3DXFrameFind(root, bone));
-            if (boneFrame) {
-                mc->ppBoneFrameMatrices[i] = &boneFrame->CombinedMatrix;
-            } else {
-                std::fprintf(stderr, "duoscope: bone '%s' names no frame; it follows the root\n",
-                             bone ? bone : "");
-                mc->ppBoneFrameMatrices[i] = &g_matRootPose;
+    std::unordered_map<std::string_view, ModelFrame*> byName;
+    bool gathered = false;
+    WalkFrames(s_frameStack, frame, nullptr, [&](ModelFrame* f, const D3DXMATRIX*) {
+        for (auto* mc = static_cast<ModelMeshContainer*>(f->pMeshContainer); mc;
+             mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
+            if (!mc->pSkinInfo) continue;
+            if (!gathered) byName = FramesByName(root);
+            gathered = true;
+            for (DWORD i = 0; i < mc->NumBones; ++i) {
+                const char* bone = mc->pSkinInfo->GetBoneName(i);
+                const auto it = bone ? byName.find(bone) : byName.end();
+                if (it != byName.end()) {
+                    mc->ppBoneFrameMatrices[i] = &it->second->CombinedMatrix;
+                } else {
+                    std::fprintf(stderr,
+                                 "duoscope: bone '%s' names no frame; it follows the root\n",
+                                 bone ? bone : "");
+                    mc->ppBoneFrameMatrices[i] = &g_matRootPose;
+                }
             }
         }
-    }
-    if (frame->pFrameSibling) LinkBones(static_cast<ModelFrame*>(frame->pFrameSibling), root);
-    if (frame->pFrameFirstChild) LinkBones(static_cast<ModelFrame*>(frame->pFrameFirstChild), root);
+    });
 }
 
 void UpdateModelAnimation(int slot, float time) {
@@ -113,31 +140,28 @@ void UpdateModelAnimation(int slot, float time) {
 }
 
 void UpdateFrameMatrices(ModelFrame* frame, const D3DXMATRIX* parentMatrix) {
-    D3DXMatrixMultiply(&frame->CombinedMatrix, &frame->TransformationMatrix, parentMatrix);
-    if (frame->pFrameSibling)
-        UpdateFrameMatrices(static_cast<ModelFrame*>(frame->pFrameSibling), parentMatrix);
-    if (frame->pFrameFirstChild)
-        UpdateFrameMatrices(static_cast<ModelFrame*>(frame->pFrameFirstChild),
-                            &frame->CombinedMatrix);
+    WalkFrames(s_frameStack, frame, parentMatrix, [](ModelFrame* f, const D3DXMATRIX* parent) {
+        D3DXMatrixMultiply(&f->CombinedMatrix, &f->TransformationMatrix, parent);
+    });
 }
 
 void UpdateSkins(ModelFrame* frame) {
-    for (auto* mc = static_cast<ModelMeshContainer*>(frame->pMeshContainer); mc;
-         mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
-        if (!mc->pSkinInfo) continue;
-        for (DWORD i = 0; i < mc->NumBones; ++i)
-            D3DXMatrixMultiply(&mc->pBoneMatrices[i], &mc->pBoneOffsets[i],
-                               mc->ppBoneFrameMatrices[i]);
-        MeshVertex* source = nullptr;
-        MeshVertex* destination = nullptr;
-        mc->MeshData.pMesh->LockVertexBuffer(D3DLOCK_READONLY, &source);
-        mc->pDrawMesh->LockVertexBuffer(0, &destination);
-        mc->pSkinInfo->UpdateSkinnedMesh(mc->pBoneMatrices, nullptr, source, destination);
-        mc->MeshData.pMesh->UnlockVertexBuffer();
-        mc->pDrawMesh->UnlockVertexBuffer();
-    }
-    if (frame->pFrameSibling) UpdateSkins(static_cast<ModelFrame*>(frame->pFrameSibling));
-    if (frame->pFrameFirstChild) UpdateSkins(static_cast<ModelFrame*>(frame->pFrameFirstChild));
+    WalkFrames(s_frameStack, frame, nullptr, [](ModelFrame* f, const D3DXMATRIX*) {
+        for (auto* mc = static_cast<ModelMeshContainer*>(f->pMeshContainer); mc;
+             mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
+            if (!mc->pSkinInfo) continue;
+            for (DWORD i = 0; i < mc->NumBones; ++i)
+                D3DXMatrixMultiply(&mc->pBoneMatrices[i], &mc->pBoneOffsets[i],
+                                   mc->ppBoneFrameMatrices[i]);
+            MeshVertex* source = nullptr;
+            MeshVertex* destination = nullptr;
+            mc->MeshData.pMesh->LockVertexBuffer(D3DLOCK_READONLY, &source);
+            mc->pDrawMesh->LockVertexBuffer(0, &destination);
+            mc->pSkinInfo->UpdateSkinnedMesh(mc->pBoneMatrices, nullptr, source, destination);
+            mc->MeshData.pMesh->UnlockVertexBuffer();
+            mc->pDrawMesh->UnlockVertexBuffer();
+        }
+    });
 }
 
 void FreeModel(int slot) {

@@ -262,4 +262,38 @@ TEST_F(Models, HierarchyFramesAreDrawnRelativeToTheIncomingWorld) {
         std::tuple(5.0f, 1.0f, 5.0f, 0.0f));
 }
 
+TEST_F(Models, ThreeHundredThousandSiblingsAreLinkedPosedSkinnedAndDrawnInOrder) {
+    // a (x 1) holds a mesh and a child c (x 3); b's mesh is skinned on bone z (y 5), the last
+    // of 300 000 siblings, more than a walk recursing once per sibling has stack for.
+    auto at = [](int x, int y) {
+        return "FrameTransformMatrix {1,0,0,0,0,1,0,0,0,0,1,0," + std::to_string(x) + "," +
+               std::to_string(y) + ",0,1;;}\n";
+    };
+    const std::string tri = "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n";
+    std::string x =
+        "xof 0303txt 0032\nFrame a {" + at(1, 0) + tri + "}\nFrame c {" + at(3, 0) + tri +
+        "} } }\nFrame b {" + at(2, 0) + tri +
+        "SkinWeights { \"z\"; 3; 0,1,2; 1,1,1; 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } } }\n";
+    for (int i = 0; i < 300000; ++i) x += "Frame{}";
+    x += "Frame z {" + at(0, 5) + "}";
+    D3DXFRAME* root = nullptr;
+    ASSERT_EQ(D3DXLoadMeshHierarchyFromXInMemory(x.data(), DWORD(x.size()), 0, device.get(),
+                                                 &g_HierarchyAllocator, nullptr, &root, nullptr),
+              S_OK);
+    ModelSlot& m = g_ModelSlots[1];
+    m.IsHierarchy = true;
+    m.pRootFrame = static_cast<ModelFrame*>(root);
+    LinkBones(m.pRootFrame, m.pRootFrame);
+    const D3DXMATRIX identity = IdentityMatrix();
+    UpdateFrameMatrices(m.pRootFrame, &identity);
+    UpdateSkins(m.pRootFrame);
+    DrawModel(1);
+    // a, then its sibling chain (b's skinned mesh drawn in model space), then its child c.
+    std::vector<float> xs;
+    for (const RecordedCall& c : device->Calls("DrawSubset")) xs.push_back(c.matrix.m[3][0]);
+    EXPECT_EQ(xs, (std::vector<float>{1, 0, 4}));
+    auto* b = static_cast<ModelMeshContainer*>(root->pFrameSibling->pMeshContainer);
+    EXPECT_EQ(b->pDrawMesh->Vertices()[2].position[1], 6.0f); // (0, 1, 0) moved with z
+}
+
 } // namespace

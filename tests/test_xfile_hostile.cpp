@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <new>
+#include <tuple>
 #include <utility>
 
 using namespace xtest;
@@ -125,4 +127,48 @@ TEST(XFileHostile, LoadersReportOneLineNamingFileAndPlace) {
     const std::string line = broken + ": line 3: Mesh 'm': face 0 names index 9 of 3\n";
     EXPECT_EQ(err, line + line + "/nonexistent/room.x: cannot open the file\n" + fifo +
                        ": not a regular file\n" + dir + ": not a regular file\n");
+}
+
+TEST(XFileHostile, AmplifyingFilesAreRefusedBeforeTheyTakeTheMemory) {
+    // 4 MiB of references, some 150 bytes each once parsed; 96 MiB is what 4 MiB may take.
+    const std::string refs = "Frame F {\n" + [] {
+        std::string r;
+        for (int i = 0; i < (4 << 20) / 3; ++i) r += "{a}";
+        return r;
+    }() + "}\n";
+    // One position split 5000 ways by its normals, with 5000 weights on it: 25 million bindings.
+    std::string skin = "Frame F { Mesh m {\n1; 0;0;0;;\n5000;\n", normals, faces, ids, weights;
+    for (int i = 0; i < 5000; ++i) {
+        const char* sep = i < 4999 ? "," : ";";
+        skin += "3;0,0,0;" + std::string(sep);
+        normals += std::to_string(i + 1) + ";0;0;" + sep;
+        faces += "3;" + std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(i) +
+                 ";" + sep;
+        ids += std::string("0") + sep;
+        weights += std::string("1") + sep;
+    }
+    skin += "\nMeshNormals { 5000;\n" + normals + "\n5000;\n" + faces +
+            "}\nSkinWeights { \"F\"; 5000;\n" + ids + weights +
+            "1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1;; } } }\n";
+    EXPECT_EQ(Outcome(TextBytes(refs)),
+              "line 3: the document needs more than 96 MiB, the most its size allows");
+    EXPECT_EQ(Outcome(TextBytes(skin)), "line 2: Mesh 'm': the model needs more than 512 MiB");
+}
+
+TEST(XFileHostile, RunningOutOfMemoryRefusesTheModelAndFreesWhatWasMade) {
+    struct Exhausted : CopyingAllocator {
+        HRESULT CreateFrame(const char* name, D3DXFRAME** out) override {
+            if (calls.size() == 1) throw std::bad_alloc();
+            return CopyingAllocator::CreateFrame(name, out);
+        }
+    } allocator;
+    const std::string x = Text("Frame A {} Frame B {}");
+    D3DXFRAME* root = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(D3DXLoadMeshHierarchyFromXInMemory(x.data(), DWORD(x.size()), 0, nullptr, &allocator,
+                                                 nullptr, &root, nullptr),
+              E_FAIL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "(memory): not enough memory to load the model\n");
+    EXPECT_EQ(std::tuple(root, allocator.live), std::tuple(nullptr, 0));
 }

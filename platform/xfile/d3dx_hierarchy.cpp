@@ -4,6 +4,7 @@
 #include "platform/xfile/xscene.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -124,28 +125,19 @@ std::unordered_map<std::string, D3DXFRAME*> FramesByName(D3DXFRAME* root) {
     return byName;
 }
 
-HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size, IDirect3DDevice9* device,
-                      ID3DXAllocateHierarchy* allocator, D3DXFRAME** rootFrame,
-                      AnimControllerPtr* animController) {
-    const std::string name = fileName ? fileName : "(memory)";
-    if (!allocator || !rootFrame) {
-        xfile::ReportError(name + ": no allocator or no place for the root frame");
-        return E_FAIL;
-    }
-    *rootFrame = nullptr;
-    if (animController) *animController = nullptr;
+// Reads the file and builds the tree into root, which holds whatever was made when this fails
+// or throws.
+HRESULT BuildHierarchy(const std::string& name, const char* fileName, const void* data, DWORD size,
+                       IDirect3DDevice9* device, ID3DXAllocateHierarchy* allocator,
+                       D3DXFRAME*& root, AnimControllerPtr* animController) {
     Scene scene;
     if (!xfile::LoadScene(fileName, data, size, scene)) return E_FAIL;
     if (scene.roots.empty()) {
         xfile::ReportError(name + ": holds no frame and no mesh");
         return E_FAIL;
     }
-    D3DXFRAME* root = nullptr;
     HierarchyBuilder builder(scene, device, allocator, name);
-    if (!builder.Build(root)) {
-        D3DXFrameDestroy(root, allocator);
-        return E_FAIL;
-    }
+    if (!builder.Build(root)) return E_FAIL;
     if (animController && !scene.sets.empty()) {
         std::vector<AnimSetPtr> sets;
         for (xfile::AnimationSet& s : scene.sets)
@@ -156,6 +148,34 @@ HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size, IDirec
                 auto it = byName.find(frame);
                 return it == byName.end() ? nullptr : &it->second->TransformationMatrix;
             });
+    }
+    return S_OK;
+}
+
+HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size, IDirect3DDevice9* device,
+                      ID3DXAllocateHierarchy* allocator, D3DXFRAME** rootFrame,
+                      AnimControllerPtr* animController) {
+    const std::string name = fileName ? fileName : "(memory)";
+    if (!allocator || !rootFrame) {
+        xfile::ReportError(name + ": no allocator or no place for the root frame");
+        return E_FAIL;
+    }
+    *rootFrame = nullptr;
+    if (animController) *animController = nullptr;
+    D3DXFRAME* root = nullptr;
+    HRESULT hr;
+    // A model too large for the memory at hand is refused like a broken one: the viewer runs
+    // on without it.
+    try {
+        hr = BuildHierarchy(name, fileName, data, size, device, allocator, root, animController);
+    } catch (const std::bad_alloc&) {
+        if (animController) *animController = nullptr;
+        xfile::ReportError(name + ": not enough memory to load the model");
+        hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+        D3DXFrameDestroy(root, allocator);
+        return E_FAIL;
     }
     *rootFrame = root;
     return S_OK;

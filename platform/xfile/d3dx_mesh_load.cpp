@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -43,14 +44,9 @@ void TransformVertex(MeshVertex& v, const D3DXMATRIX& m) {
     }
 }
 
-HRESULT LoadMerged(const char* fileName, const void* data, DWORD size, IDirect3DDevice9* device,
-                   BufferPtr* adjacency, BufferPtr* materials, BufferPtr* effectInstances,
-                   DWORD* numMaterials, MeshPtr* mesh) {
-    const std::string name = fileName ? fileName : "(memory)";
-    if (!mesh) {
-        xfile::ReportError(name + ": no place for the mesh");
-        return E_FAIL;
-    }
+HRESULT BuildMerged(const std::string& name, const char* fileName, const void* data, DWORD size,
+                    IDirect3DDevice9* device, BufferPtr* adjacency, BufferPtr* materials,
+                    BufferPtr* effectInstances, DWORD* numMaterials, MeshPtr* mesh) {
     Scene scene;
     if (!xfile::LoadScene(fileName, data, size, scene)) return E_FAIL;
     std::vector<Placement> placements;
@@ -122,6 +118,27 @@ HRESULT LoadMerged(const char* fileName, const void* data, DWORD size, IDirect3D
     if (numMaterials) *numMaterials = DWORD(mats.size());
     *mesh = std::move(merged);
     return S_OK;
+}
+
+HRESULT LoadMerged(const char* fileName, const void* data, DWORD size, IDirect3DDevice9* device,
+                   BufferPtr* adjacency, BufferPtr* materials, BufferPtr* effectInstances,
+                   DWORD* numMaterials, MeshPtr* mesh) {
+    const std::string name = fileName ? fileName : "(memory)";
+    if (!mesh) {
+        xfile::ReportError(name + ": no place for the mesh");
+        return E_FAIL;
+    }
+    // A model too large for the memory at hand is refused like a broken one.
+    try {
+        return BuildMerged(name, fileName, data, size, device, adjacency, materials,
+                           effectInstances, numMaterials, mesh);
+    } catch (const std::bad_alloc&) {
+        for (BufferPtr* b : {adjacency, materials, effectInstances})
+            if (b) b->reset();
+        mesh->reset();
+        xfile::ReportError(name + ": not enough memory to load the model");
+        return E_FAIL;
+    }
 }
 
 } // namespace

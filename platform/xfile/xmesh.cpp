@@ -147,8 +147,7 @@ class MeshBuilder {
         }
         Split();
         Triangulate();
-        BindSkin();
-        return true;
+        return BindSkin();
     }
 
   private:
@@ -358,14 +357,20 @@ class MeshBuilder {
         }
     }
 
-    // Skin weights name file vertices; each applies to every output copy of its vertex.
-    void BindSkin() {
-        if (p_.skins.empty()) return;
+    // Skin weights name file vertices; each applies to every output copy of its vertex. A
+    // position split many ways with many weights on it multiplies the two, so the product is
+    // checked against the model's memory before anything is built.
+    bool BindSkin() {
+        if (p_.skins.empty()) return true;
         std::vector<uint32_t> start(m_.fileVertices + 1, 0), copies(m_.vertices.size());
         for (uint32_t v = 0; v < m_.vertices.size(); ++v) ++start[m_.sourcePosition[v] + 1];
         for (uint32_t v = 0; v < m_.fileVertices; ++v) start[v + 1] += start[v];
         std::vector<uint32_t> fill(start.begin(), start.end() - 1);
         for (uint32_t v = 0; v < m_.vertices.size(); ++v) copies[fill[m_.sourcePosition[v]]++] = v;
+        uint64_t entries = 0;
+        for (const MeshParts::SkinSource& s : p_.skins)
+            for (uint32_t v : s.vertices) entries += start[v + 1] - start[v];
+        if (!ctx_.Fits(o_, entries * kSkinEntryBytes)) return false;
         for (MeshParts::SkinSource& s : p_.skins) {
             Bone& b = m_.bones.emplace_back();
             b.name = std::move(s.name);
@@ -376,6 +381,7 @@ class MeshBuilder {
                     b.weights.push_back(s.weights[i]);
                 }
         }
+        return true;
     }
 
     BuildContext& ctx_;

@@ -16,8 +16,10 @@ constexpr uint32_t kNone = UINT32_MAX;
 
 class Parser {
   public:
-    Parser(Lexer& lex, KeepType keep, Document& doc, std::string& error)
-        : lex_(lex), keep_(keep), doc_(doc), error_(error) {}
+    Parser(Lexer& lex, KeepType keep, Document& doc, std::string& error, size_t dataBytes)
+        : lex_(lex), keep_(keep), doc_(doc), error_(error),
+          budget_(std::min(kDocumentBytesPerByte * dataBytes + kDocumentBytesExtra,
+                           kMaxDocumentBytes)) {}
 
     bool Run() {
         Token t;
@@ -48,6 +50,16 @@ class Parser {
         return false;
     }
 
+    // Counts what the document keeps for the data read so far: each check comes before the
+    // storage is made, but for a run of text numbers, which is counted when read (it takes at
+    // most four times the bytes it is read from).
+    bool Charge(uint32_t where, uint64_t bytes) {
+        used_ += bytes;
+        if (used_ <= budget_) return true;
+        return Fail(where, "the document needs more than " + std::to_string(budget_ >> 20) +
+                               " MiB, the most its size allows");
+    }
+
     bool SkipTemplate(const Token& keyword) {
         Token t;
         if (!Take(t)) return false;
@@ -65,15 +77,25 @@ class Parser {
         }
     }
 
-    // Links a new object under parent (or at top level) and returns its index.
-    uint32_t NewObject(uint32_t parent) {
-        const uint32_t index = uint32_t(doc_.objects.size());
-        doc_.objects.emplace_back();
+    // Links a new object under parent (or at top level) and sets its index; textBytes are its
+    // type and name. The object records are charged by the room the list reserves, which
+    // doubles, so that its slack counts too.
+    bool NewObject(uint32_t parent, uint32_t where, size_t textBytes, uint32_t& index) {
+        std::vector<DataObject>& objects = doc_.objects;
+        uint64_t bytes = sizeof(uint32_t) + textBytes; // with its index in the parent's list
+        const size_t room = objects.size() == objects.capacity()
+                                ? std::max<size_t>(64, 2 * objects.capacity())
+                                : objects.capacity();
+        bytes += (room - objects.capacity()) * sizeof(DataObject);
+        if (!Charge(where, bytes)) return false;
+        objects.reserve(room);
+        index = uint32_t(objects.size());
+        objects.emplace_back();
         if (parent == kNone)
             doc_.top.push_back(index);
         else
             doc_.objects[parent].children.push_back(index);
-        return index;
+        return true;
     }
 
     bool ParseObject(const Token& typeTok, int depth, bool keep, uint32_t parent) {
@@ -93,7 +115,7 @@ class Parser {
         keep = keep && (!keep_ || keep_(type));
         uint32_t self = kNone;
         if (keep) {
-            self = NewObject(parent);
+            if (!NewObject(parent, typeTok.where, type.size() + name.size(), self)) return false;
             DataObject& o = doc_.objects[self];
             o.type = type;
             o.name = name;
@@ -113,18 +135,24 @@ class Parser {
             case Tok::Number:
                 if (keep) {
                     std::vector<Value>& values = doc_.objects[self].values;
+                    const size_t before = values.size();
                     values.push_back(t.number);
                     lex_.PlainNumbers(values); // the rest of a run of numbers, in one call
+                    if (!Charge(t.where, (values.size() - before) * sizeof(Value))) return false;
                 }
                 continue;
             case Tok::IntList:
+                if (keep && !Charge(t.where, uint64_t(t.count) * sizeof(Value))) return false;
                 if (keep) AppendInts(doc_.objects[self], t);
                 continue;
             case Tok::FloatList:
+                if (keep && !Charge(t.where, uint64_t(t.count) * sizeof(Value))) return false;
                 if (keep && !AppendFloats(doc_.objects[self], t)) return false;
                 continue;
             case Tok::String:
                 if (keep) {
+                    if (!Charge(t.where, sizeof(Value) + sizeof(std::string) + t.text.size()))
+                        return false;
                     DataObject& o = doc_.objects[self];
                     Value v{};
                     v.kind = Value::String;
@@ -158,7 +186,8 @@ class Parser {
         if (t.kind == Tok::Guid && !Take(t)) return false;
         if (t.kind != Tok::RBrace) return Fail(t.where, "expected '}' to close a reference");
         if (keep && !name.empty()) {
-            const uint32_t index = NewObject(parent);
+            uint32_t index;
+            if (!NewObject(parent, where, name.size(), index)) return false;
             DataObject& o = doc_.objects[index];
             o.isReference = true;
             o.name = name;
@@ -220,6 +249,8 @@ class Parser {
     KeepType keep_;
     Document& doc_;
     std::string& error_;
+    uint64_t budget_;
+    uint64_t used_ = 0;
 };
 
 } // namespace
@@ -264,7 +295,7 @@ bool ParseDocument(std::span<const uint8_t> file, KeepType keep, Document& doc,
         base = 0;
     }
     Lexer lex(body, doc.binary, doc.compressed, doc.floatBytes, base);
-    Parser parser(lex, keep, doc, error);
+    Parser parser(lex, keep, doc, error, body.size());
     return parser.Run();
 }
 

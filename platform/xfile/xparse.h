@@ -18,6 +18,14 @@ namespace xfile {
 
 constexpr int kMaxDepth = 64;                              // nested braces, templates included
 constexpr size_t kMaxDecompressedBytes = size_t(64) << 20; // refuse compressed files beyond this
+// What the parsed document may take (objects, values, strings), against the bytes it is read
+// from (inflated, for compressed files): kDocumentBytesPerByte times those plus a constant,
+// capped. Large real models take about one byte per byte read, small ones with many objects up
+// to five (all within the constant); a reference `{a}` takes some 150 from 3, and a file of them,
+// compressed, would otherwise turn 100 KB into gigabytes.
+constexpr uint64_t kDocumentBytesPerByte = 8;
+constexpr uint64_t kDocumentBytesExtra = uint64_t(64) << 20;
+constexpr uint64_t kMaxDocumentBytes = uint64_t(512) << 20;
 
 // One member value, eight bytes so that large meshes stay compact.
 struct Value {

@@ -12,6 +12,9 @@
 namespace xfile {
 
 constexpr uint64_t kMaxSceneBytes = uint64_t(512) << 20;
+// A weight on one vertex copy: its place in the bone's lists, then twice in the skin the loader
+// makes of them (per bone and regrouped per vertex).
+constexpr uint64_t kSkinEntryBytes = 24;
 constexpr size_t kMaxTextureName = 1024;
 
 // Template names compare without case, as exporters vary ("TextureFileName").
@@ -32,6 +35,8 @@ struct BuildContext {
     // Counts memory the scene takes for o. References can repeat an object many times over
     // (a mesh in many frames, a material in many lists), so the total is capped.
     bool Charge(const DataObject& o, uint64_t bytes);
+    // Whether bytes more would still fit, checked before building what Charge counts later.
+    bool Fits(const DataObject& o, uint64_t bytes);
 
     const Document& doc;
     std::string& error;

@@ -74,7 +74,8 @@ struct SceneBuilder {
         uint64_t bytes = sizeof(MeshData) + m.vertices.size() * (sizeof(MeshVertex) + 4) +
                          m.indices.size() * 4 + m.attributes.size() * 12 +
                          m.materials.size() * sizeof(Material);
-        for (const Bone& b : m.bones) bytes += b.vertices.size() * 8 + b.name.size() + sizeof(Bone);
+        for (const Bone& b : m.bones)
+            bytes += b.vertices.size() * kSkinEntryBytes + b.name.size() + sizeof(Bone);
         return ctx.Charge(o, bytes);
     }
 
@@ -247,7 +248,11 @@ BuildContext::BuildContext(const Document& d, std::string& e) : doc(d), error(e)
 
 bool BuildContext::Charge(const DataObject& o, uint64_t bytes) {
     charged += bytes;
-    if (charged <= kMaxSceneBytes) return true;
+    return Fits(o, 0);
+}
+
+bool BuildContext::Fits(const DataObject& o, uint64_t bytes) {
+    if (charged + bytes <= kMaxSceneBytes) return true;
     return Fail(o, "the model needs more than " + std::to_string(kMaxSceneBytes >> 20) + " MiB");
 }
 
