@@ -74,7 +74,7 @@ void DrawFrame(ModelFrame* frame, const D3DXMATRIX& world, Sweep sweep) {
 
 void DrawModel(int slot) {
     if (IsModelSlotEmpty(slot)) return; // a model that failed to load draws nothing
-    ModelSlot& m = g_ModelSlots[slot];
+    ModelSlot& m = ModelSlotAt(slot);
     g_pDevice->SetRenderState(D3DRS_COLORVERTEX, FALSE);
     g_pDevice->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     g_pDevice->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);

@@ -4,6 +4,7 @@
 
 #include "platform/gfx/device.h"
 #include "platform/gfx/mesh.h"
+#include "platform/invariant.h"
 #include "platform/xfile/d3dx_hierarchy.h"
 
 #include <utility>
@@ -58,6 +59,11 @@ struct ModelSlot {
 
 constexpr int kModelSlotCount = 3;
 extern ModelSlot g_ModelSlots[kModelSlotCount];
+// The record of a model slot, which must be one of the table's.
+inline ModelSlot& ModelSlotAt(int slot) {
+    DUO_ASSERT(slot >= 0 && slot < kModelSlotCount);
+    return g_ModelSlots[slot];
+}
 
 void LoadModel(int slot, const char* fileName, bool asHierarchy);
 void FreeModel(int slot);

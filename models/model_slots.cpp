@@ -10,10 +10,10 @@
 ModelSlot g_ModelSlots[kModelSlotCount];
 
 // Bones that name no frame of their hierarchy follow the model root.
-static D3DXMATRIX g_matRootPose = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+static D3DXMATRIX s_rootPose = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
 
 bool IsModelSlotEmpty(int slot) {
-    const ModelSlot& m = g_ModelSlots[slot];
+    const ModelSlot& m = ModelSlotAt(slot);
     return m.IsHierarchy ? m.pRootFrame == nullptr : m.pMesh == nullptr;
 }
 
@@ -49,7 +49,7 @@ static void LoadPlainModel(ModelSlot& m, const char* fileName) {
 }
 
 void LoadModel(int slot, const char* fileName, bool asHierarchy) {
-    ModelSlot& m = g_ModelSlots[slot];
+    ModelSlot& m = ModelSlotAt(slot);
     if (!asHierarchy) {
         LoadPlainModel(m, fileName);
         return;
@@ -119,7 +119,7 @@ void LinkBones(ModelFrame* frame, ModelFrame* root) {
                     std::fprintf(stderr,
                                  "duoscope: bone '%s' names no frame; it follows the root\n",
                                  bone ? bone : "");
-                    mc->ppBoneFrameMatrices[i] = &g_matRootPose;
+                    mc->ppBoneFrameMatrices[i] = &s_rootPose;
                 }
             }
         }
@@ -127,7 +127,7 @@ void LinkBones(ModelFrame* frame, ModelFrame* root) {
 }
 
 void UpdateModelAnimation(int slot, float time) {
-    ModelSlot& m = g_ModelSlots[slot];
+    ModelSlot& m = ModelSlotAt(slot);
     if (!m.pAnimController) return;
     m.pAnimController->SetTrackPosition(0, double(time));
     m.pAnimController->AdvanceTime(0.0, nullptr);
@@ -165,7 +165,7 @@ void UpdateSkins(ModelFrame* frame) {
 }
 
 void FreeModel(int slot) {
-    ModelSlot& m = g_ModelSlots[slot];
+    ModelSlot& m = ModelSlotAt(slot);
     if (m.IsHierarchy) {
         m.pAnimController.reset();
         if (m.pRootFrame) D3DXFrameDestroy(m.pRootFrame, &g_HierarchyAllocator);

@@ -88,8 +88,7 @@ void ComputerControl(int slot) {
     const bool walking = o.velocity.x != 0.0f || o.velocity.y != 0.0f || o.velocity.z != 0.0f;
     if (walking && !o.animating) {
         o.animating = true;
-        DUO_ASSERT(o.modelSlot >= 0 && o.modelSlot < kModelSlotCount);
-        o.animEnd = float(g_ModelSlots[o.modelSlot].Period);
+        o.animEnd = float(ModelSlotAt(o.modelSlot).Period);
         o.animTime = 0.0f;
         o.animTick = GetTickCount();
     }

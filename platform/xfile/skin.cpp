@@ -7,26 +7,25 @@
 
 ID3DXSkinInfo::ID3DXSkinInfo(DWORD numVertices, const std::vector<xfile::Bone>& bones)
     : numVertices_(numVertices), start_(size_t(numVertices) + 1, 0) {
+    // Regroup bone-major weights vertex-major, so skinning writes each vertex once: count each
+    // vertex's influences, then place them.
     for (const xfile::Bone& b : bones) {
         names_.push_back(b.name);
         offsets_.push_back(b.offset);
-        auto& verts = boneVertices_.emplace_back();
-        auto& weights = boneWeights_.emplace_back();
         const size_t n = std::min(b.vertices.size(), b.weights.size());
-        for (size_t i = 0; i < n; ++i) {
-            if (b.vertices[i] >= numVertices) continue;
-            verts.push_back(b.vertices[i]);
-            weights.push_back(b.weights[i]);
-            ++start_[b.vertices[i] + 1];
-        }
+        for (size_t i = 0; i < n; ++i)
+            if (b.vertices[i] < numVertices) ++start_[b.vertices[i] + 1];
     }
-    // Regroup bone-major weights vertex-major, so skinning writes each vertex once.
     for (DWORD v = 0; v < numVertices; ++v) start_[v + 1] += start_[v];
     influences_.resize(start_[numVertices]);
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-    for (uint32_t b = 0; b < boneVertices_.size(); ++b)
-        for (size_t i = 0; i < boneVertices_[b].size(); ++i)
-            influences_[fill[boneVertices_[b][i]]++] = {b, boneWeights_[b][i]};
+    for (uint32_t bone = 0; bone < bones.size(); ++bone) {
+        const xfile::Bone& b = bones[bone];
+        const size_t n = std::min(b.vertices.size(), b.weights.size());
+        for (size_t i = 0; i < n; ++i)
+            if (b.vertices[i] < numVertices)
+                influences_[fill[b.vertices[i]]++] = {bone, b.weights[i]};
+    }
 }
 
 const char* ID3DXSkinInfo::GetBoneName(DWORD bone) const {

@@ -41,8 +41,6 @@ class ID3DXSkinInfo {
     DWORD numVertices_;
     std::vector<std::string> names_;
     std::vector<D3DXMATRIX> offsets_;
-    std::vector<std::vector<uint32_t>> boneVertices_;
-    std::vector<std::vector<float>> boneWeights_;
     // Per vertex, its influences: vertex v owns influences_[start_[v] .. start_[v + 1]).
     std::vector<uint32_t> start_;
     std::vector<Influence> influences_;
