@@ -166,6 +166,13 @@ TEST(Relay, StalledConnectionsGoAtTheirDeadlineAndTheCapsCloseAtOnce) {
     }
     Client newcomer(r.port);
     EXPECT_EQ(newcomer.Id(), 201);
+    // The log holds connect lines back under the storm, and counts them once it may speak.
+    ASSERT_TRUE(r.WaitLog(" connect lines held back\n"));
+    size_t held = 0;
+    for (auto at = r.log.find(" connect lines held back\n"); at != std::string::npos;
+         at = r.log.find(" connect lines held back\n", at + 1))
+        held += std::stoul(r.log.substr(r.log.rfind(": ", at) + 2));
+    EXPECT_EQ(r.Count(" connected from 127.0.0.1:") + held, 201u);
     for (auto& s : stalled) EXPECT_TRUE(s->Closed());
     EXPECT_TRUE(r.WaitLog(") dropped: frame unfinished after 1 s\n"));
     Client next(r.port);
