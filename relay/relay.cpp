@@ -155,13 +155,15 @@ void readClient(Relay& r, Client& c) {
 }
 
 // Sets the options every client socket carries: positions leave at once; the kernel holds at
-// most 64 KiB (doubled by it) of unsent bytes for a reader that stopped, instead of growing
-// its buffer to megabytes; and a peer that vanished is found by keepalive within about a
-// minute (30 s idle, then 5 probes 5 s apart).
+// most 64 KiB (doubled by it) each way, unsent bytes for a reader that stopped and unread ones
+// from a sender, instead of growing its buffers to megabytes (a viewer sends 1.2 KB a
+// second); and a peer that vanished is found by keepalive within about a minute (30 s idle,
+// then 5 probes 5 s apart).
 void setClientOptions(int fd) {
-    const int one = 1, sendBuffer = 64 * 1024, idle = 30, interval = 5, probes = 5;
+    const int one = 1, buffer = 64 * 1024, idle = 30, interval = 5, probes = 5;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);

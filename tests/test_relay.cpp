@@ -105,6 +105,8 @@ TEST(Relay, AFlooderIsDroppedAndThePairKeepsItsStream) {
     Client a(r.port), b(r.port), f(r.port);
     ASSERT_EQ(f.Id(), 3);
     const std::string fAt = LocalAddress(f.fd);
+    const timeval bound = {10, 0}; // a send the relay stopped taking fails after 10 s
+    setsockopt(f.fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
     std::thread flood([&] {
         Bytes burst;
         for (int i = 0; i < 100; ++i) burst = Concat({burst, Position(3, float(i))});
@@ -128,8 +130,12 @@ TEST(Relay, ASlowReaderGetsTheLatestPositionsAndGoesOnlyForOtherFrames) {
     RelayProcess r(On({"--max-rate", "100000"}));
     Client a(r.port), b(r.port, 4096);
     ASSERT_EQ(b.Id(), 2);
-    const timeval bound = {10, 0}; // a send the relay stopped taking fails after 10 s
+    // A send the relay stopped taking fails after 10 s; what a has in flight when b goes stays
+    // small, so that c, joining then, is not a slow reader of it.
+    const timeval bound = {10, 0};
+    const int sendBuffer = 16384;
     setsockopt(a.fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+    setsockopt(a.fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     Bytes walk;
     for (int i = 0; i < 20000; ++i) {
         const Bytes p = Position(1, float(i));
