@@ -1,14 +1,21 @@
-// duoscope-relay under load: N clients on loopback, each sending position messages (16-byte
-// header + 32-byte body, the send time in the body) at the viewer's 25 per second, or at a
-// given rate, for a fixed time, all driven from this one thread with epoll. Reports messages
-// forwarded per second, the latency the relay adds (send to receive, p50 and p99), the relay's CPU
-// time per 1000 forwarded messages (from /proc/PID/stat) and its resident memory.
+// duoscope-relay under load: N clients on loopback, in the relay's rooms of two, each sending
+// position messages (16-byte header + 32-byte body, in its own name, the send time in the
+// body) at the viewer's 25 per second, or at a given rate, for a fixed time, all driven from
+// this one thread with epoll. Reports messages forwarded per second, the latency the relay adds
+// (send to receive, p50 and p99), the relay's CPU time per 1000 forwarded messages (from
+// /proc/PID/stat) and its resident memory. A load marked +flood runs beside it, on a thread of
+// its own, a client that sends valid positions as fast as it can and connects again each time
+// the relay drops it: the honest pairs' latency is to stay as it was without it.
 //
-// usage: bench_relay [SECONDS] [CLIENTS[@RATE]...]
-//   (default: 5 s; 100@25, 1000@25, and 1000@0.25, which forwards as much as 100@25)
+// Each client connects from its own loopback address (127.1.x.y), as clients on the internet
+// would, so the relay's cap on connections per address does not apply.
+//
+// usage: bench_relay [SECONDS] [CLIENTS[@RATE][+flood]...]
+//   (default: 5 s; 100, 1000 and 4000 at 25/s, each without and with a flooder)
 #include "net/wire.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -25,6 +32,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -142,19 +150,74 @@ std::string percentile(const Totals& t, double q) {
     return text;
 }
 
-void run(int clients, double rate, double seconds) {
+// A client socket from the loopback address 127.1.(n / 250).(n % 250 + 1), or -1.
+int connectFrom(int n, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in from{AF_INET,
+                     0,
+                     {htonl((127u << 24) | (1u << 16) | std::uint32_t(n / 250) << 8 |
+                            std::uint32_t(n % 250 + 1))},
+                     {}};
+    sockaddr_in to{AF_INET, htons(std::uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Writes a position message from id, sent now, into msg.
+void writeMessage(std::uint8_t* msg, std::int32_t id) {
+    std::uint8_t* body = msg + wire::kHeaderSize;
+    wire::writeHeader(msg, 0, id, wire::kPositionBodyLength);
+    wire::writeBodyWords(body, wire::kTypePosition, 0, id);
+    wire::writePosition(body, {id, 0, 0, 0, 0});
+    const std::int64_t sentAt = nowNs();
+    std::memcpy(msg + kSentAt, &sentAt, sizeof sentAt);
+}
+
+// The flooder: connects, sends valid positions in bursts of 100 until the relay drops it,
+// and again, until stop.
+struct Flooder {
+    std::atomic<bool> stop{false};
+    std::atomic<long> connections{0}, sent{0};
+    std::thread thread;
+};
+
+void flood(Flooder& f, int port) {
+    // An attacker's CPU is its own: on this machine the flooder takes only the time the relay
+    // and the honest clients leave, so that what is measured is the relay's work, not a third
+    // busy thread on two cores.
+    setpriority(PRIO_PROCESS, pid_t(gettid()), 19);
+    std::vector<std::uint8_t> burst(100 * kMessage);
+    const timeval bound = {1, 0};
+    while (!f.stop) {
+        const int fd = connectFrom(60000, port);
+        std::uint8_t id[wire::kIdAssignmentSize];
+        if (fd < 0) continue;
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+        if (recv(fd, id, sizeof id, MSG_WAITALL) == ssize_t(sizeof id)) {
+            ++f.connections;
+            for (std::size_t at = 0; at < burst.size(); at += kMessage)
+                writeMessage(&burst[at], wire::readWord(id + wire::kIdAssignmentIdAt));
+            while (!f.stop && send(fd, burst.data(), burst.size(), MSG_NOSIGNAL) > 0) f.sent += 100;
+        }
+        close(fd);
+    }
+}
+
+void run(int clients, double rate, bool flooding, double seconds) {
     Relay relay = startRelay();
     const int ep = epoll_create1(EPOLL_CLOEXEC);
     std::vector<Client> cs(static_cast<std::size_t>(clients));
-    sockaddr_in a{AF_INET, htons(std::uint16_t(relay.port)), {htonl(INADDR_LOOPBACK)}, {}};
     for (std::size_t i = 0; i < cs.size(); ++i) {
         Client& c = cs[i];
-        c.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        c.fd = connectFrom(int(i), relay.port);
         std::uint8_t id[wire::kIdAssignmentSize];
-        if (connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            recv(c.fd, id, sizeof id, MSG_WAITALL) != ssize_t(sizeof id)) {
+        if (c.fd < 0 || recv(c.fd, id, sizeof id, MSG_WAITALL) != ssize_t(sizeof id)) {
             std::perror("bench_relay: connect");
             std::exit(1);
         }
@@ -165,6 +228,8 @@ void run(int clients, double rate, double seconds) {
     }
     epoll_event ev{EPOLLIN, {.u64 = ~0ull}};
     epoll_ctl(ep, EPOLL_CTL_ADD, relay.log, &ev);
+    Flooder flooder;
+    if (flooding) flooder.thread = std::thread(flood, std::ref(flooder), relay.port);
 
     // One send every 1 / (rate N) seconds, round robin: each client sends `rate` times a second.
     Totals t;
@@ -188,12 +253,7 @@ void run(int clients, double rate, double seconds) {
         for (; start + std::int64_t(k) * stepNs <= now; ++k) {
             Client& c = cs[k % cs.size()];
             if (!c.open) continue;
-            std::uint8_t* body = msg + wire::kHeaderSize;
-            wire::writeHeader(msg, 0, c.id, wire::kPositionBodyLength);
-            wire::writeBodyWords(body, wire::kTypePosition, 0, c.id);
-            wire::writePosition(body, {c.id, 0, 0, 0, 0});
-            const std::int64_t sentAt = nowNs();
-            std::memcpy(msg + kSentAt, &sentAt, sizeof sentAt);
+            writeMessage(msg, c.id);
             // A message the socket refuses is skipped; one it takes in part would break the
             // stream, so that client stops (neither happens unless the relay has stalled).
             const ssize_t n = send(c.fd, msg, kMessage, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -227,16 +287,21 @@ void run(int clients, double rate, double seconds) {
     }
     const double cpu = relayCpu(relay.pid) - cpuFrom;
     const long rss = relayStatus(relay.pid, "VmRSS:"), hwm = relayStatus(relay.pid, "VmHWM:");
-    std::printf("%5d clients x %5.2f/s: %9.0f msg/s forwarded (%6.0f sent/s), added latency p50 "
-                "%s ms p99 %s ms, relay CPU %.3f ms per 1000 forwarded, relay RSS %ld KiB "
+    flooder.stop = true;
+    if (flooder.thread.joinable()) flooder.thread.join();
+    std::printf("%5d clients x %5.2f/s%s: %9.0f msg/s forwarded (%6.0f sent/s), added latency "
+                "p50 %s ms p99 %s ms, relay CPU %.3f ms per 1000 forwarded, relay RSS %ld KiB "
                 "(peak %ld)",
-                clients, rate, double(t.received) / seconds, double(t.sent) / seconds,
-                percentile(t, 0.5).c_str(), percentile(t, 0.99).c_str(),
+                clients, rate, flooding ? " + flood" : "", double(t.received) / seconds,
+                double(t.sent) / seconds, percentile(t, 0.5).c_str(), percentile(t, 0.99).c_str(),
                 t.received ? cpu * 1e6 / double(t.received) : 0.0, rss, hwm);
     if (t.dropped)
         std::printf(", %llu clients dropped as slow readers, the first after %.2f s",
                     static_cast<unsigned long long>(t.dropped), double(firstDrop) / 1e9);
     if (t.skipped) std::printf(", %llu sends refused", static_cast<unsigned long long>(t.skipped));
+    if (flooding)
+        std::printf("; the flooder sent %ld positions over %ld connections, each one dropped",
+                    flooder.sent.load(), flooder.connections.load());
     std::printf("\n");
     std::fflush(stdout);
     kill(relay.pid, SIGTERM);
@@ -253,12 +318,19 @@ void run(int clients, double rate, double seconds) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-    std::vector<std::pair<int, double>> loads;
+    struct Load {
+        int clients;
+        double rate;
+        bool flood;
+    };
+    std::vector<Load> loads;
     for (int i = 2; i < argc; ++i) {
         const char* at = std::strchr(argv[i], '@');
-        loads.emplace_back(std::atoi(argv[i]), at ? std::atof(at + 1) : 25.0);
+        loads.push_back({std::atoi(argv[i]), at ? std::atof(at + 1) : 25.0,
+                         std::strstr(argv[i], "+flood") != nullptr});
     }
-    if (loads.empty()) loads = {{100, 25.0}, {1000, 25.0}, {1000, 0.25}};
+    if (loads.empty())
+        for (int n : {100, 1000, 4000}) loads.insert(loads.end(), {{n, 25, false}, {n, 25, true}});
     // Each client costs a descriptor here and one in the relay, which inherits the limit.
     rlimit lim{};
     getrlimit(RLIMIT_NOFILE, &lim);
@@ -272,6 +344,6 @@ int main(int argc, char** argv) {
     std::printf("duoscope-relay on loopback, %ld cores, load average %s; clients x positions "
                 "per second each, %.1f s each (latency: send to receive through the relay)\n",
                 sysconf(_SC_NPROCESSORS_ONLN), load.substr(0, load.find(' ')).c_str(), seconds);
-    for (auto [clients, rate] : loads) run(clients, rate, seconds);
+    for (const Load& l : loads) run(l.clients, l.rate, l.flood, seconds);
     return 0;
 }

@@ -29,7 +29,8 @@ run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 run ../build-bench/bench/bench_startup
 run ../build-bench/bench/bench_present
-# The relay with 100 and 1000 clients sending positions (at 25/s, and 1000 at 0.25/s).
+# The relay with 100, 1000 and 4000 clients in rooms of two sending positions at 25/s, each
+# load without and then with a client flooding it, side by side.
 run ../build-bench/bench/bench_relay 5
 # Position latency viewer to viewer through the relay, and the idle networked viewer's memory.
 run ../build-bench/bench/bench_net

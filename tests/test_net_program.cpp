@@ -32,7 +32,7 @@ Image WatchFed(const std::string& name, const Bytes& message) {
 
 TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
     RelayProcess relay;
-    const int watcher = Connect(relay.port); // the test listens in as a third client
+    const int watcher = Connect(relay.port); // the test listens in as the walker's partner
     ASSERT_EQ(WordAt(ReadBytes(watcher, 12), 0), -2);
 
     // The walker: forward for a second, then forward and back at once, which moves nothing
@@ -51,8 +51,11 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
     EXPECT_TRUE(place.senderId == WordAt(settled, 8) && place.x == 0.0f && place.yaw == 0.0f);
     EXPECT_GT(place.z, -40.0f + 20.0f); // walked forward from its start at z -40
 
-    // The watcher joins while the walker stands and sends its place: the other character
-    // stands where the walker stopped, the same picture as a viewer fed that one message.
+    // The test leaves the walker's room and a viewer takes its place, getting the walker's
+    // last position from the relay: the other character stands where the walker stopped, the
+    // same picture as a viewer fed that one message.
+    close(watcher);
+    ASSERT_TRUE(relay.WaitLog("duoscope-relay: client 1 left room 1 (1 in it)\n"));
     const Image seen = Watch("net_watch", relay.port);
     EXPECT_TRUE(!seen.Empty() && seen.rgba == WatchFed("net_fed", settled).rgba);
     // Not-a-number and infinite places are stored as they arrive; that viewer draws on and
@@ -64,7 +67,6 @@ TEST(NetProgram, TheOtherViewerShowsTheWalkerWhereItWalked) {
 
     kill(walker, SIGTERM); // shuts down in order
     EXPECT_EQ(WaitProgram(walker, walkerDir, 30).exitCode, 0);
-    close(watcher);
 }
 
 } // namespace

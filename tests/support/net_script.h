@@ -46,9 +46,9 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
     return b;
 }
-// A framed message from source: header announcing length, then a body of type 500.
-inline Bytes Frame(int source, int32_t length) {
-    Bytes b = Words({-1, 0, source, length, 500, 0, source});
+// A framed message from source: header announcing length, then a body of type.
+inline Bytes Frame(int source, int32_t length, int32_t type = 500) {
+    Bytes b = Words({-1, 0, source, length, type, 0, source});
     for (int32_t i = 12; i < length; ++i) b.push_back(uint8_t(i * 7 + source));
     return b;
 }
@@ -86,19 +86,25 @@ inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
         if (Clock::now() > end) return false;
     return true;
 }
-// A client of 127.0.0.1:port, every send its own segment; -1 when the connect fails.
-inline int Connect(int port, int receiveBuffer = 0) {
+// A client of 127.0.0.1:port from the loopback address from, every send its own segment; -1
+// when the connect fails.
+inline int Connect(int port, int receiveBuffer = 0, const char* from = "127.0.0.1") {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
     if (receiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in a = {AF_INET, 0, {}, {}};
+    inet_pton(AF_INET, from, &a.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
     return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
 }
-inline std::string LocalAddress(int fd) { // "127.0.0.1:port" of this end
+inline std::string LocalAddress(int fd) { // "127.0.0.x:port" of this end
     sockaddr_in a = {};
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    char host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
+    return host + (":" + std::to_string(ntohs(a.sin_port)));
 }
 
 struct ScriptedServer {
