@@ -4,8 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string_view>
-#include <unordered_map>
 
 ModelSlot g_ModelSlots[kModelSlotCount];
 
@@ -84,37 +82,21 @@ double StartAnimation(const AnimControllerPtr& controller) {
 // The stack of the hierarchy walks here; its capacity persists, so posing allocates nothing.
 static FrameStack s_frameStack;
 
-// Name -> the frame D3DXFrameFind(root, name) gives (the first in its order: a frame, its
-// children, then its siblings), gathered once so that linking many bones over many frames
-// stays linear.
-static std::unordered_map<std::string_view, ModelFrame*> FramesByName(ModelFrame* root) {
-    std::unordered_map<std::string_view, ModelFrame*> byName;
-    std::vector<ModelFrame*> stack;
-    if (root) stack.push_back(root);
-    while (!stack.empty()) {
-        ModelFrame* f = stack.back();
-        stack.pop_back();
-        if (f->Name) byName.try_emplace(f->Name, f);
-        if (f->pFrameSibling) stack.push_back(static_cast<ModelFrame*>(f->pFrameSibling));
-        if (f->pFrameFirstChild) stack.push_back(static_cast<ModelFrame*>(f->pFrameFirstChild));
-    }
-    return byName;
-}
-
 void LinkBones(ModelFrame* frame, ModelFrame* root) {
-    std::unordered_map<std::string_view, ModelFrame*> byName;
+    FrameNameMap byName;
     bool gathered = false;
     WalkFrames(s_frameStack, frame, nullptr, [&](ModelFrame* f, const D3DXMATRIX*) {
         for (auto* mc = static_cast<ModelMeshContainer*>(f->pMeshContainer); mc;
              mc = static_cast<ModelMeshContainer*>(mc->pNextMeshContainer)) {
             if (!mc->pSkinInfo) continue;
-            if (!gathered) byName = FramesByName(root);
+            if (!gathered) byName = D3DXFramesByName(root);
             gathered = true;
             for (DWORD i = 0; i < mc->NumBones; ++i) {
                 const char* bone = mc->pSkinInfo->GetBoneName(i);
                 const auto it = bone ? byName.find(bone) : byName.end();
                 if (it != byName.end()) {
-                    mc->ppBoneFrameMatrices[i] = &it->second->CombinedMatrix;
+                    mc->ppBoneFrameMatrices[i] =
+                        &static_cast<ModelFrame*>(it->second)->CombinedMatrix;
                 } else {
                     std::fprintf(stderr,
                                  "duoscope: bone '%s' names no frame; it follows the root\n",

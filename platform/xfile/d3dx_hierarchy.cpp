@@ -110,21 +110,6 @@ class HierarchyBuilder {
     std::vector<uint32_t> placements_; // placements of each mesh not yet built
 };
 
-// Name -> frame, first in D3DXFrameFind's order, so binding many animations stays linear.
-std::unordered_map<std::string, D3DXFRAME*> FramesByName(D3DXFRAME* root) {
-    std::unordered_map<std::string, D3DXFRAME*> byName;
-    std::vector<D3DXFRAME*> stack;
-    if (root) stack.push_back(root);
-    while (!stack.empty()) {
-        D3DXFRAME* f = stack.back();
-        stack.pop_back();
-        if (f->Name) byName.try_emplace(f->Name, f);
-        if (f->pFrameSibling) stack.push_back(f->pFrameSibling);
-        if (f->pFrameFirstChild) stack.push_back(f->pFrameFirstChild);
-    }
-    return byName;
-}
-
 // Reads the file and builds the tree into root, which holds whatever was made when this fails
 // or throws.
 HRESULT BuildHierarchy(const std::string& name, const char* fileName, const void* data, DWORD size,
@@ -142,7 +127,7 @@ HRESULT BuildHierarchy(const std::string& name, const char* fileName, const void
         std::vector<AnimSetPtr> sets;
         for (xfile::AnimationSet& s : scene.sets)
             sets.push_back(std::make_shared<ID3DXAnimationSet>(std::move(s), scene.ticksPerSecond));
-        const auto byName = FramesByName(root);
+        const FrameNameMap byName = D3DXFramesByName(root);
         *animController = std::make_shared<ID3DXAnimationController>(
             std::move(sets), [&byName](const std::string& frame) -> D3DXMATRIX* {
                 auto it = byName.find(frame);
@@ -182,6 +167,20 @@ HRESULT LoadHierarchy(const char* fileName, const void* data, DWORD size, IDirec
 }
 
 } // namespace
+
+FrameNameMap D3DXFramesByName(D3DXFRAME* root) {
+    FrameNameMap byName;
+    std::vector<D3DXFRAME*> stack;
+    if (root) stack.push_back(root);
+    while (!stack.empty()) {
+        D3DXFRAME* f = stack.back();
+        stack.pop_back();
+        if (f->Name) byName.try_emplace(f->Name, f);
+        if (f->pFrameSibling) stack.push_back(f->pFrameSibling);
+        if (f->pFrameFirstChild) stack.push_back(f->pFrameFirstChild);
+    }
+    return byName;
+}
 
 HRESULT D3DXLoadMeshHierarchyFromXA(const char* fileName, DWORD, IDirect3DDevice9* device,
                                     ID3DXAllocateHierarchy* allocator, void*, D3DXFRAME** rootFrame,

@@ -16,6 +16,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 enum D3DXMESHDATATYPE : uint32_t {
     D3DXMESHTYPE_MESH = 1,
@@ -88,3 +90,8 @@ HRESULT D3DXFrameDestroy(D3DXFRAME* root, ID3DXAllocateHierarchy* allocator);
 
 // The first frame of that name: root, then its children, then its siblings, depth first.
 D3DXFRAME* D3DXFrameFind(const D3DXFRAME* root, const char* name);
+// Name -> the frame D3DXFrameFind gives for it, gathered in one walk, so that binding many
+// names over many frames stays linear. The names are the frames' own: the map lives no longer
+// than the tree.
+using FrameNameMap = std::unordered_map<std::string_view, D3DXFRAME*>;
+FrameNameMap D3DXFramesByName(D3DXFRAME* root);
