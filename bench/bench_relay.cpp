@@ -1,349 +1,229 @@
-// duoscope-relay under load: N clients on loopback, in the relay's rooms of two, each sending
-// position messages (16-byte header + 32-byte body, in its own name, the send time in the
-// body) at the viewer's 25 per second, or at a given rate, for a fixed time, all driven from
-// this one thread with epoll. Reports messages forwarded per second, the latency the relay adds
-// (send to receive, p50 and p99), the relay's CPU time per 1000 forwarded messages (from
-// /proc/PID/stat) and its resident memory. A load marked +flood runs beside it, on a thread of
-// its own, a client that sends valid positions as fast as it can and connects again each time
-// the relay drops it: the honest pairs' latency is to stay as it was without it.
+// duoscope-relay under load, side by side with nats-server and a bare epoll broadcaster (the
+// floor: bench/broadcaster.cpp), all three driven by the same generator (relay_load.h) with the
+// same loads: clients on loopback sending positions at the viewer's 25 a second, either all in
+// one room (NATS: one subject) or in rooms of two (NATS: a subject per pair). For each load and
+// server: deliveries a second (positions received by clients), the deliveries lost (expected
+// less received, after a short drain), latency send to receive (p50, p99), the server's CPU
+// time per 1000 deliveries (/proc/PID/stat) and its peak resident memory (VmHWM); then the
+// relay's ratios to NATS and to the bare broadcaster. Timings drift on a shared machine, so
+// the runs are interleaved: every round runs each load on each server once, a fresh server
+// process each time, in an order that rotates from round to round; the table gives medians,
+// and the ratios are the medians of each round's ratios.
 //
-// Each client connects from its own loopback address (127.1.x.y), as clients on the internet
-// would, so the relay's cap on connections per address does not apply.
+// Then, for the relay alone: a flooding client beside 100 and 1000 clients in pairs (the
+// honest pairs' latency is to stay as it was without it), and 1000 clients in one room, which
+// asks it for 25 million deliveries a second and shows how it degrades: positions coalesced
+// per sender, clients dropped (from its log), memory bounded.
 //
-// usage: bench_relay [SECONDS] [CLIENTS[@RATE][+flood]...]
-//   (default: 5 s; 100, 1000 and 4000 at 25/s, each without and with a flooder)
-#include "net/wire.h"
+// The generator shares the machine's cores with the server: "late" counts its sends more than
+// 10 ms behind its own schedule; when they are many, the server was not the only bottleneck.
+//
+// usage: bench_relay [SECONDS [ROUNDS [LOAD...]]]
+//   LOAD is CLIENTS[all][@RATE][+flood]: all for one room, RATE positions a second per client
+//   (default 25), +flood with a flooder (the relay only); relay:LOAD runs the relay only.
+//   Default: 3 s, 3 rounds of 100all, 1000 and 10000; then relay:100, 100+flood, relay:1000,
+//   1000+flood and relay:1000all.
+#include "bench_spawn.h"
+#include "relay_load.h"
 
-#include <arpa/inet.h>
-#include <atomic>
-#include <cerrno>
+#include <cmath>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <string>
-#include <utility>
-#include <sys/epoll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kMessage = wire::kHeaderSize + wire::kPositionBodyLength;
-// Where the send time goes in a message: over the position's x and y.
-constexpr std::size_t kSentAt = wire::kHeaderSize + wire::kPositionXAt;
-constexpr std::int64_t kBinNs = 10'000; // latency histogram: 10 us bins up to 1 s
-constexpr std::size_t kBins = 100'000;
+using load::Result;
+using load::Server;
 
-std::int64_t nowNs() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-struct Relay {
-    pid_t pid = -1;
-    int log = -1; // the relay's stderr, drained all along so it never blocks
-    int port = 0;
-    std::string text;
+struct Named {
+    load::Load load;
+    bool relayOnly = false;
 };
 
-Relay startRelay() {
-    Relay r;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) std::exit(1);
-    r.pid = fork();
-    if (r.pid == 0) {
-        dup2(fds[1], 2);
-        execl(DUO_RELAY_PATH, DUO_RELAY_PATH, "--port", "0", "--bind", "127.0.0.1", nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    r.log = fds[0];
-    char buf[256];
-    while (r.text.find('\n') == std::string::npos) {
-        const ssize_t n = read(r.log, buf, sizeof buf);
-        if (n <= 0) std::exit(1);
-        r.text.append(buf, std::size_t(n));
-    }
-    r.port = std::atoi(r.text.c_str() + r.text.find("127.0.0.1:") + 10);
-    fcntl(r.log, F_SETFL, O_NONBLOCK);
-    return r;
+Named parseLoad(const char* text) {
+    Named n;
+    n.relayOnly = std::strncmp(text, "relay:", 6) == 0;
+    if (n.relayOnly) text += 6;
+    n.load.clients = std::atoi(text);
+    n.load.allToAll = std::strstr(text, "all") != nullptr;
+    if (const char* at = std::strchr(text, '@')) n.load.rate = std::atof(at + 1);
+    n.load.flood = std::strstr(text, "+flood") != nullptr;
+    n.relayOnly = n.relayOnly || n.load.flood;
+    return n;
 }
 
-// Relay CPU time in seconds (user + system) and resident memory in KiB.
-double relayCpu(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), {});
-    const char* p = s.c_str() + s.rfind(')') + 2;
-    unsigned long utime = 0, stime = 0;
-    std::sscanf(p, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-long relayStatus(pid_t pid, const char* key) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(f, line);)
-        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-    return -1;
+std::string describe(const load::Load& l) {
+    std::string s = std::to_string(l.clients) + (l.allToAll ? " in one room" : " in pairs");
+    if (l.rate != 25) s += " @" + std::to_string(int(l.rate)) + "/s";
+    return s + (l.flood ? " + flood" : "");
 }
 
-struct Client {
-    int fd = -1;
-    std::int32_t id = 0;
-    std::vector<std::uint8_t> in = std::vector<std::uint8_t>(1 << 16);
-    std::size_t used = 0;
-    bool open = true;
-};
-
-struct Totals {
-    std::uint64_t sent = 0, skipped = 0, received = 0, dropped = 0;
-    std::vector<std::uint64_t> bins = std::vector<std::uint64_t>(kBins + 1);
-};
-
-// Reads what the relay sent and notes each position's latency; false when the relay closed.
-bool readClient(Client& c, Totals& t, bool measuring) {
-    for (;;) {
-        const ssize_t n = recv(c.fd, c.in.data() + c.used, c.in.size() - c.used, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
-        if (n < 0) return true;
-        c.used += std::size_t(n);
-        const std::int64_t now = nowNs();
-        std::size_t off = 0;
-        while (c.used - off >= wire::kHeaderSize) {
-            const std::int32_t body = wire::readWord(&c.in[off + wire::kHeaderBodyLengthAt]);
-            const std::size_t size = wire::kHeaderSize + std::size_t(body);
-            if (c.used - off < size) break;
-            if (size == kMessage && measuring) {
-                std::int64_t sentAt;
-                std::memcpy(&sentAt, &c.in[off + kSentAt], sizeof sentAt);
-                const std::size_t bin = std::size_t((now - sentAt) / kBinNs);
-                ++t.bins[bin < kBins ? bin : kBins];
-                ++t.received;
-            }
-            off += size;
-        }
-        std::memmove(c.in.data(), c.in.data() + off, c.used - off);
-        c.used -= off;
-    }
+// The median of the values that are numbers (a latency with no delivery is none).
+double median(const std::vector<double>& values) {
+    std::vector<double> v;
+    for (double x : values)
+        if (!std::isnan(x)) v.push_back(x);
+    return v.empty() ? std::nan("") : Median(v);
 }
 
-// The latency below which a share q of the messages arrived, as text in ms.
-std::string percentile(const Totals& t, double q) {
-    std::uint64_t total = 0, seen = 0;
-    for (auto b : t.bins) total += b;
-    std::size_t i = 0;
-    while (i < kBins && (seen += t.bins[i]) < std::uint64_t(q * double(total))) ++i;
-    if (total == 0) return "-";
-    if (i == kBins) return "> 1000";
+std::string ms(double v) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", double(i + 1) * double(kBinNs) / 1e6);
+    if (std::isnan(v)) return "-";
+    if (std::isinf(v)) return ">1000";
+    std::snprintf(text, sizeof text, "%.2f", v);
     return text;
 }
 
-// A client socket from the loopback address 127.1.(n / 250).(n % 250 + 1), or -1.
-int connectFrom(int n, int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in from{AF_INET,
-                     0,
-                     {htonl((127u << 24) | (1u << 16) | std::uint32_t(n / 250) << 8 |
-                            std::uint32_t(n % 250 + 1))},
-                     {}};
-    sockaddr_in to{AF_INET, htons(std::uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+double lostShare(const Result& r) {
+    return r.expected ? 100 * r.lost() / double(r.expected) : 0;
+}
+double lateShare(const Result& r) {
+    return r.sent ? 100 * double(r.late) / double(r.sent) : 0;
 }
 
-// Writes a position message from id, sent now, into msg.
-void writeMessage(std::uint8_t* msg, std::int32_t id) {
-    std::uint8_t* body = msg + wire::kHeaderSize;
-    wire::writeHeader(msg, 0, id, wire::kPositionBodyLength);
-    wire::writeBodyWords(body, wire::kTypePosition, 0, id);
-    wire::writePosition(body, {id, 0, 0, 0, 0});
-    const std::int64_t sentAt = nowNs();
-    std::memcpy(msg + kSentAt, &sentAt, sizeof sentAt);
-}
-
-// The flooder: connects, sends valid positions in bursts of 100 until the relay drops it,
-// and again, until stop.
-struct Flooder {
-    std::atomic<bool> stop{false};
-    std::atomic<long> connections{0}, sent{0};
-    std::thread thread;
-};
-
-void flood(Flooder& f, int port) {
-    // An attacker's CPU is its own: on this machine the flooder takes only the time the relay
-    // and the honest clients leave, so that what is measured is the relay's work, not a third
-    // busy thread on two cores.
-    setpriority(PRIO_PROCESS, pid_t(gettid()), 19);
-    std::vector<std::uint8_t> burst(100 * kMessage);
-    const timeval bound = {1, 0};
-    while (!f.stop) {
-        const int fd = connectFrom(60000, port);
-        std::uint8_t id[wire::kIdAssignmentSize];
-        if (fd < 0) continue;
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-        if (recv(fd, id, sizeof id, MSG_WAITALL) == ssize_t(sizeof id)) {
-            ++f.connections;
-            for (std::size_t at = 0; at < burst.size(); at += kMessage)
-                writeMessage(&burst[at], wire::readWord(id + wire::kIdAssignmentIdAt));
-            while (!f.stop && send(fd, burst.data(), burst.size(), MSG_NOSIGNAL) > 0) f.sent += 100;
-        }
-        close(fd);
+// One line for one run, as it ends.
+void printRun(Server s, const load::Load& l, const Result& r) {
+    if (!r.error.empty()) {
+        std::printf("  %-28s %-5s FAILED: %s\n", describe(l).c_str(), load::serverName(s),
+                    r.error.c_str());
+        return;
     }
-}
-
-void run(int clients, double rate, bool flooding, double seconds) {
-    Relay relay = startRelay();
-    const int ep = epoll_create1(EPOLL_CLOEXEC);
-    std::vector<Client> cs(static_cast<std::size_t>(clients));
-    for (std::size_t i = 0; i < cs.size(); ++i) {
-        Client& c = cs[i];
-        c.fd = connectFrom(int(i), relay.port);
-        std::uint8_t id[wire::kIdAssignmentSize];
-        if (c.fd < 0 || recv(c.fd, id, sizeof id, MSG_WAITALL) != ssize_t(sizeof id)) {
-            std::perror("bench_relay: connect");
-            std::exit(1);
-        }
-        c.id = wire::readWord(id + wire::kIdAssignmentIdAt);
-        fcntl(c.fd, F_SETFL, O_NONBLOCK);
-        epoll_event ev{EPOLLIN, {.u64 = i}};
-        epoll_ctl(ep, EPOLL_CTL_ADD, c.fd, &ev);
-    }
-    epoll_event ev{EPOLLIN, {.u64 = ~0ull}};
-    epoll_ctl(ep, EPOLL_CTL_ADD, relay.log, &ev);
-    Flooder flooder;
-    if (flooding) flooder.thread = std::thread(flood, std::ref(flooder), relay.port);
-
-    // One send every 1 / (rate N) seconds, round robin: each client sends `rate` times a second.
-    Totals t;
-    const std::int64_t warmup = 500'000'000, start = nowNs(),
-                       stepNs = std::int64_t(1e9 / (rate * clients));
-    std::int64_t firstDrop = 0;
-    const std::int64_t measureFrom = start + warmup,
-                       end = measureFrom + std::int64_t(seconds * 1e9);
-    double cpuFrom = 0;
-    std::uint64_t k = 0;
-    std::vector<epoll_event> events(std::size_t(clients) + 1);
-    std::uint8_t msg[kMessage] = {};
-    bool measuring = false;
-    for (;;) {
-        std::int64_t now = nowNs();
-        if (!measuring && now >= measureFrom) {
-            measuring = true;
-            cpuFrom = relayCpu(relay.pid);
-        }
-        if (now >= end) break;
-        for (; start + std::int64_t(k) * stepNs <= now; ++k) {
-            Client& c = cs[k % cs.size()];
-            if (!c.open) continue;
-            writeMessage(msg, c.id);
-            // A message the socket refuses is skipped; one it takes in part would break the
-            // stream, so that client stops (neither happens unless the relay has stalled).
-            const ssize_t n = send(c.fd, msg, kMessage, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n == ssize_t(kMessage)) {
-                t.sent += measuring;
-            } else if (n > 0) {
-                c.open = false;
-                ++t.skipped;
-            } else {
-                ++t.skipped;
-            }
-        }
-        const std::int64_t wait = start + std::int64_t(k) * stepNs - nowNs();
-        const int n = epoll_wait(ep, events.data(), int(events.size()),
-                                 wait > 0 ? int((wait + 999'999) / 1'000'000) : 0);
-        for (int e = 0; e < n; ++e) {
-            if (events[std::size_t(e)].data.u64 == ~0ull) {
-                char buf[4096];
-                ssize_t got;
-                while ((got = read(relay.log, buf, sizeof buf)) > 0)
-                    relay.text.append(buf, std::size_t(got));
-                continue;
-            }
-            Client& c = cs[events[std::size_t(e)].data.u64];
-            if (c.open && !readClient(c, t, measuring)) {
-                c.open = false;
-                if (t.dropped++ == 0) firstDrop = nowNs() - start;
-                epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
-            }
-        }
-    }
-    const double cpu = relayCpu(relay.pid) - cpuFrom;
-    const long rss = relayStatus(relay.pid, "VmRSS:"), hwm = relayStatus(relay.pid, "VmHWM:");
-    flooder.stop = true;
-    if (flooder.thread.joinable()) flooder.thread.join();
-    std::printf("%5d clients x %5.2f/s%s: %9.0f msg/s forwarded (%6.0f sent/s), added latency "
-                "p50 %s ms p99 %s ms, relay CPU %.3f ms per 1000 forwarded, relay RSS %ld KiB "
-                "(peak %ld)",
-                clients, rate, flooding ? " + flood" : "", double(t.received) / seconds,
-                double(t.sent) / seconds, percentile(t, 0.5).c_str(), percentile(t, 0.99).c_str(),
-                t.received ? cpu * 1e6 / double(t.received) : 0.0, rss, hwm);
-    if (t.dropped)
-        std::printf(", %llu clients dropped as slow readers, the first after %.2f s",
-                    static_cast<unsigned long long>(t.dropped), double(firstDrop) / 1e9);
-    if (t.skipped) std::printf(", %llu sends refused", static_cast<unsigned long long>(t.skipped));
-    if (flooding)
-        std::printf("; the flooder sent %ld positions over %ld connections, each one dropped",
-                    flooder.sent.load(), flooder.connections.load());
+    std::printf("  %-28s %-5s %9.0f sent/s %9.0f deliveries/s (%.0f arrived/s), lost %.2f%%, "
+                "p50 %s p99 %s ms, CPU %.3f ms/1000, peak RSS %ld KiB, late %.1f%% (max %.0f ms), "
+                "setup %.2f s",
+                describe(l).c_str(), load::serverName(s), double(r.sent) / r.seconds,
+                double(r.received) / r.seconds, double(r.arrived) / r.seconds, lostShare(r),
+                ms(r.p50Ms).c_str(), ms(r.p99Ms).c_str(), r.cpuMsPer1000(), r.peakRssKiB,
+                lateShare(r), r.maxLagMs, r.setupSeconds);
+    if (r.closed) std::printf(", %d clients closed by the server", r.closed);
+    if (r.refused) std::printf(", %llu sends refused", static_cast<unsigned long long>(r.refused));
+    if (r.dropLines) std::printf(", %ld drop lines in its log", r.dropLines);
+    if (l.flood)
+        std::printf("; the flooder sent %ld positions over %ld connections", r.floodSent,
+                    r.floodConnections);
+    if (!r.firstError.empty()) std::printf("; first error: %s", r.firstError.c_str());
     std::printf("\n");
     std::fflush(stdout);
-    kill(relay.pid, SIGTERM);
-    for (Client& c : cs) close(c.fd);
-    // The relay logs its goodbyes: read them to the end so its stderr never blocks.
-    fcntl(relay.log, F_SETFL, 0);
-    for (char buf[4096]; read(relay.log, buf, sizeof buf) > 0;) continue;
-    waitpid(relay.pid, nullptr, 0);
-    close(relay.log);
-    close(ep);
+}
+
+// The table row of one load on one server: medians over the rounds.
+void printRow(const char* loadName, Server s, const std::vector<Result>& runs) {
+    std::vector<double> sent, delivered, lost, p50, p99, cpu, rss, late;
+    for (const Result& r : runs) {
+        if (!r.error.empty()) continue;
+        sent.push_back(double(r.sent) / r.seconds);
+        delivered.push_back(double(r.received) / r.seconds);
+        lost.push_back(lostShare(r));
+        p50.push_back(r.p50Ms);
+        p99.push_back(r.p99Ms);
+        cpu.push_back(r.cpuMsPer1000());
+        rss.push_back(double(r.peakRssKiB) / 1024);
+        late.push_back(lateShare(r));
+    }
+    if (sent.empty()) {
+        std::printf("%-16s %-6s every run failed\n", loadName, load::serverName(s));
+        return;
+    }
+    std::printf("%-16s %-6s %10.0f %12.0f %7.2f%% %8s %8s %10.3f %9.1f %6.1f%%\n", loadName,
+                load::serverName(s), median(sent), median(delivered), median(lost),
+                ms(median(p50)).c_str(), ms(median(p99)).c_str(), median(cpu), median(rss),
+                median(late));
+}
+
+// The median over the rounds of the relay's p99, CPU per delivery and RSS over another's.
+void printRatios(const std::vector<Result>& relay, const std::vector<Result>& other,
+                 const char* name) {
+    std::vector<double> p99, cpu, rss;
+    for (std::size_t i = 0; i < relay.size() && i < other.size(); ++i) {
+        const Result &a = relay[i], &b = other[i];
+        if (!a.error.empty() || !b.error.empty()) continue;
+        p99.push_back(a.p99Ms / b.p99Ms);
+        cpu.push_back(a.cpuMsPer1000() / b.cpuMsPer1000());
+        rss.push_back(double(a.peakRssKiB) / double(b.peakRssKiB));
+    }
+    std::printf("    relay/%-4s p99 %.2fx, CPU per delivery %.2fx, peak RSS %.2fx\n", name,
+                median(p99), median(cpu), median(rss));
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-    struct Load {
-        int clients;
-        double rate;
-        bool flood;
-    };
-    std::vector<Load> loads;
-    for (int i = 2; i < argc; ++i) {
-        const char* at = std::strchr(argv[i], '@');
-        loads.push_back({std::atoi(argv[i]), at ? std::atof(at + 1) : 25.0,
-                         std::strstr(argv[i], "+flood") != nullptr});
-    }
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::vector<Named> loads;
+    for (int i = 3; i < argc; ++i) loads.push_back(parseLoad(argv[i]));
     if (loads.empty())
-        for (int n : {100, 1000, 4000}) loads.insert(loads.end(), {{n, 25, false}, {n, 25, true}});
-    // Each client costs a descriptor here and one in the relay, which inherits the limit.
+        for (const char* l : {"100all", "1000", "10000", "relay:100", "100+flood", "relay:1000",
+                              "1000+flood", "relay:1000all"})
+            loads.push_back(parseLoad(l));
+    // 10 000 clients are 10 000 descriptors here and as many in the server, which inherits the
+    // limit (the hard limit is the most a process may have).
     rlimit lim{};
     getrlimit(RLIMIT_NOFILE, &lim);
     lim.rlim_cur = lim.rlim_max;
     setrlimit(RLIMIT_NOFILE, &lim);
     std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<Server> servers = {Server::Relay, Server::Nats, Server::Bare};
+    const std::string nats = load::natsPath();
     // Latency on a shared machine is mostly scheduling delay: say how busy it was.
     std::ifstream loadavg("/proc/loadavg");
-    std::string load;
-    std::getline(loadavg, load);
-    std::printf("duoscope-relay on loopback, %ld cores, load average %s; clients x positions "
-                "per second each, %.1f s each (latency: send to receive through the relay)\n",
-                sysconf(_SC_NPROCESSORS_ONLN), load.substr(0, load.find(' ')).c_str(), seconds);
-    for (const Load& l : loads) run(l.clients, l.rate, l.flood, seconds);
-    return 0;
+    std::string busy;
+    std::getline(loadavg, busy);
+    std::printf("duoscope-relay, nats-server and a bare epoll broadcaster on loopback, %ld cores, "
+                "load average %s, descriptor limit %lu; %.1f s per run, %d rounds\n",
+                sysconf(_SC_NPROCESSORS_ONLN), busy.substr(0, busy.find(' ')).c_str(),
+                static_cast<unsigned long>(lim.rlim_cur), seconds, rounds);
+    if (nats.empty()) {
+        std::printf("nats-server is not installed: the NATS column is skipped\n");
+        servers.erase(servers.begin() + 1);
+    }
+    std::vector<const Named*> compared, relayOnly;
+    for (const Named& n : loads) (n.relayOnly ? relayOnly : compared).push_back(&n);
+    bool failed = false;
+    // runs[load][server][round]
+    std::vector<std::vector<std::vector<Result>>> runs(
+        compared.size(), std::vector<std::vector<Result>>(servers.size()));
+    for (int round = 0; round < rounds; ++round) {
+        if (!compared.empty()) std::printf("round %d\n", round + 1);
+        for (std::size_t i = 0; i < compared.size(); ++i) {
+            const std::size_t li = (i + std::size_t(round)) % compared.size();
+            for (std::size_t j = 0; j < servers.size(); ++j) {
+                const std::size_t si = (j + std::size_t(round)) % servers.size();
+                Result r = load::run(servers[si], compared[li]->load, seconds);
+                printRun(servers[si], compared[li]->load, r);
+                failed = failed || !r.error.empty();
+                runs[li][si].push_back(std::move(r));
+            }
+        }
+    }
+    if (!compared.empty()) {
+        std::printf("\nmedians of %d rounds; lost: share of expected deliveries; CPU: server ms "
+                    "per 1000 deliveries; late: sends >10 ms behind schedule\n",
+                    rounds);
+        std::printf("%-16s %-6s %10s %12s %8s %8s %8s %10s %9s %7s\n", "clients", "server",
+                    "sent/s", "deliveries/s", "lost", "p50 ms", "p99 ms", "CPU/1000", "RSS MiB",
+                    "late");
+        for (std::size_t li = 0; li < compared.size(); ++li) {
+            const std::string name = describe(compared[li]->load);
+            for (std::size_t si = 0; si < servers.size(); ++si)
+                printRow(si == 0 ? name.c_str() : "", servers[si], runs[li][si]);
+            for (std::size_t si = 1; si < servers.size(); ++si)
+                printRatios(runs[li][0], runs[li][si], load::serverName(servers[si]));
+        }
+    }
+    if (!relayOnly.empty()) std::printf("\nthe relay alone\n");
+    for (const Named* n : relayOnly) {
+        const Result r = load::run(Server::Relay, n->load, seconds);
+        printRun(Server::Relay, n->load, r);
+        failed = failed || !r.error.empty();
+    }
+    return failed ? 1 : 0;
 }
