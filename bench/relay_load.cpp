@@ -31,8 +31,9 @@ namespace load {
 namespace {
 
 constexpr std::size_t kMessage = wire::kHeaderSize + wire::kPositionBodyLength;
-constexpr std::int64_t kBinNs = 10'000; // latency histogram: 10 us bins up to 1 s
-constexpr std::size_t kBins = 100'000;
+// Latency histogram: 10 us bins up to 100 ms, then 1 ms bins up to 10 s.
+constexpr std::int64_t kFineNs = 10'000, kCoarseNs = 1'000'000, kFineUpTo = 100'000'000;
+constexpr std::size_t kFine = kFineUpTo / kFineNs, kBins = kFine + 9900;
 constexpr std::int64_t kWarmupNs = 500'000'000;
 constexpr std::int64_t kLateNs = 10'000'000;
 constexpr std::int64_t kDrainNs = 2'000'000'000, kDrainQuietNs = 300'000'000;
@@ -221,7 +222,9 @@ void record(Run& r, const std::uint8_t* msg, std::int64_t now) {
     r.arrived += now >= r.from && now < r.to;
     if (sentAt < r.from || sentAt >= r.to) return;
     ++r.received;
-    const auto bin = std::size_t((now - sentAt) / kBinNs);
+    const std::int64_t ns = now - sentAt;
+    const auto bin =
+        std::size_t(ns < kFineUpTo ? ns / kFineNs : (ns - kFineUpTo) / kCoarseNs + kFine);
     ++r.bins[std::min(bin, kBins)];
 }
 
@@ -379,13 +382,15 @@ void flood(Flooder& f, int port) {
     }
 }
 
-// The latency below which a share q of the deliveries arrived, in ms; infinity past 1 s.
+// The latency below which a share q of the deliveries arrived, in ms; infinity past 10 s.
 double percentile(const Run& r, double q) {
     std::uint64_t seen = 0;
     std::size_t i = 0;
     if (r.received == 0) return std::nan("");
     while (i < kBins && (seen += r.bins[i]) < std::uint64_t(q * double(r.received))) ++i;
-    return i == kBins ? INFINITY : double(i + 1) * double(kBinNs) / 1e6;
+    if (i == kBins) return INFINITY;
+    return i < kFine ? double(i + 1) * kFineNs / 1e6
+                     : double(kFineUpTo + std::int64_t(i - kFine + 1) * kCoarseNs) / 1e6;
 }
 
 // The relay's log lines about clients it dropped, those held back by its log's rate included.
@@ -463,12 +468,14 @@ Result run(Server server, const Load& load, double seconds) {
         }
     };
     double cpuFrom = serverCpuMs(p.pid);
+    std::int64_t cpuFromNs = nowNs();
     bool measuring = false;
     std::uint64_t k = 0;
     for (std::int64_t now = nowNs(); res.error.empty() && now < r.to; now = nowNs()) {
         if (!measuring && now >= r.from) {
             measuring = true;
             cpuFrom = serverCpuMs(p.pid);
+            cpuFromNs = nowNs();
         }
         for (int b = 0; b < kSendBatch && start + std::int64_t(k) * step <= now; ++b, ++k) {
             Client& c = r.clients[k % count];
@@ -514,6 +521,7 @@ Result run(Server server, const Load& load, double seconds) {
         if (r.received != before) lastArrival = nowNs();
     }
     res.cpuMs = serverCpuMs(p.pid) - cpuFrom;
+    res.cpuShare = res.cpuMs * 1e6 / double(nowNs() - cpuFromNs);
     res.peakRssKiB = serverStatus(p.pid, "VmHWM:");
     drainLog(p);
     res.dropLines = countDropLines(p.text);

@@ -41,6 +41,7 @@ struct Result {
     int closed = 0;            // clients the server closed
     double p50Ms = std::numeric_limits<double>::quiet_NaN(), p99Ms = p50Ms; // send to receive
     double cpuMs = 0;    // server user + system time over the window and drain
+    double cpuShare = 0; // that time over the window and drain's: 1 is a whole core
     long peakRssKiB = 0; // the server's VmHWM
     long dropLines = 0;  // the relay's log lines about clients it dropped
     long floodSent = 0, floodConnections = 0;

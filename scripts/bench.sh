@@ -38,9 +38,9 @@ run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
 run ../build-bench/bench/bench_startup
 run ../build-bench/bench/bench_present
 # The relay beside nats-server and a bare epoll broadcaster, the same generator driving each:
-# 100 clients in one room, 1000 and 10 000 in pairs, positions at 25/s, 3 interleaved rounds of
-# 3 s runs, medians and ratios; then the relay alone beside a flooding client, and with 1000
-# clients in one room.
+# 100 clients in one room, 1000 and 10 000 in pairs, positions at 25/s (10 000 also at 2/s,
+# which the generator keeps up with on two cores), 3 interleaved rounds of 3 s runs, medians and
+# ratios; then the relay alone beside a flooding client, and with 1000 clients in one room.
 run ../build-bench/bench/bench_relay 3 3
 # Position latency viewer to viewer through the relay, and the idle networked viewer's memory.
 run ../build-bench/bench/bench_net
