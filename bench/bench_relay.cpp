@@ -212,8 +212,9 @@ int main(int argc, char** argv) {
         }
     }
     if (!compared.empty()) {
-        std::printf("\nmedians of %d rounds; lost: share of expected deliveries; CPU: server ms "
-                    "per 1000 deliveries; late: sends >10 ms behind schedule\n",
+        std::printf("\nmedians of %d rounds; lost: share of expected deliveries not received (the "
+                    "relay keeps only a sender's latest position queued for a reader); CPU: server "
+                    "ms per 1000 deliveries; late: sends >10 ms behind schedule\n",
                     rounds);
         std::printf("%-20s %-6s %10s %12s %8s %8s %8s %10s %9s %7s\n", "clients", "server",
                     "sent/s", "deliveries/s", "lost", "p50 ms", "p99 ms", "CPU/1000", "RSS MiB",
