@@ -1,5 +1,6 @@
 #include "platform/win/window.h"
 #include "platform/win/display_watch.h"
+#include "platform/win/x11_window.h"
 #include "platform/invariant.h"
 
 #include <SDL2/SDL.h>
@@ -127,10 +128,12 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     const bool fullScreen = (style & WS_POPUP) != 0 || (exStyle & WS_EX_APPWINDOW) != 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (fullScreen) {
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
-        // The window covers the desktop whatever the back buffer's size (the device scales
-        // into it). Made at that size from the start: an X server without a window manager
-        // never resizes it, while SDL would report the desktop's size for it all the same.
+        // A borderless window over the whole desktop, marked full-screen for the window
+        // manager before it maps (see x11_window.h: SDL's own full-screen flag costs 100 ms at
+        // each show and hide). The window covers the desktop whatever the back buffer's size
+        // (the device scales into it). Made at that size from the start: an X server without
+        // a window manager never resizes it.
+        flags |= SDL_WINDOW_BORDERLESS;
         SDL_Rect desktop;
         if (SDL_GetDisplayBounds(0, &desktop) == 0) {
             x = desktop.x;
@@ -146,6 +149,7 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
         std::fprintf(stderr, "duoscope: cannot create window: %s\n", SDL_GetError());
         return nullptr;
     }
+    if (fullScreen) MarkFullScreenBeforeMapping(sdl);
     s_window = std::make_unique<WindowRecord>(sdl, s_class.proc);
     return s_window.get();
 }
