@@ -9,8 +9,7 @@
 void MarkFullScreenBeforeMapping(SDL_Window* window) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11)
-        return;
+    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
     Display* display = info.info.x11.display;
     const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
     Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
