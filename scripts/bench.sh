@@ -7,6 +7,14 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+# f3d is the start-up competitor under X (bench_startup_x); installed here only, never by
+# setup.sh, since nothing else needs it.
+if ! command -v f3d >/dev/null 2>&1; then
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq f3d >/dev/null ||
+        echo "bench.sh: f3d could not be installed; bench_startup_x runs without it" >&2
+fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null || exit 1
 cmake --build build-bench -j "$(nproc)" || exit 1
 cd data
@@ -28,6 +36,7 @@ run ../build-bench/bench/bench_xfile
 run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 run ../build-bench/bench/bench_startup
+run ../build-bench/bench/bench_startup_x
 run ../build-bench/bench/bench_present
 # The relay with 100, 1000 and 4000 clients in rooms of two sending positions at 25/s, each
 # load without and then with a client flooding it, side by side.
