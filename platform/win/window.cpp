@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -66,6 +67,12 @@ MessageQueue s_queue;
 
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+    // SDL joins the D-Bus session bus when it starts (for the screen saver and input methods).
+    // Where the session gives no bus address, libdbus would "autolaunch": fork and exec
+    // dbus-launch, which starts a new bus of its own that no screen saver or input method is on
+    // (or fails when it is not installed). Saying that there is no bus spares the fork; a
+    // session that has a bus keeps it (no overwrite).
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "duoscope: no video: %s\n", SDL_GetError());
         return false;
