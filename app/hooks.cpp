@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <string_view>
 #include <vector>
 
@@ -77,20 +76,10 @@ void TraceStartup(const char* phase) {
     std::fprintf(stderr, "duoscope: startup %s %.1f ms\n", phase, t.count());
 }
 
-static std::future<bool> s_screenshot;
-
-bool StartScreenshot(const char* fileName) {
+bool WriteScreenshot(const char* fileName) {
     if (!g_pDevice) return false;
     std::vector<uint8_t> rgba;
     if (!g_pDevice->ReadBackBuffer(rgba)) return false;
     const int w = g_pDevice->BackBufferWidth(), h = g_pDevice->BackBufferHeight();
-    s_screenshot = std::async(std::launch::async,
-                              [file = std::string(fileName), w, h, rgba = std::move(rgba)] {
-                                  return WritePngFile(file.c_str(), w, h, rgba);
-                              });
-    return true;
-}
-
-bool FinishScreenshot() {
-    return s_screenshot.valid() && s_screenshot.get();
+    return WritePngFile(fileName, w, h, rgba);
 }

@@ -56,9 +56,5 @@ bool ReadAutomationHooks(AutomationHooks& hooks, std::string* error);
 // With DUOSCOPE_STARTUP_TRACE=1, writes "duoscope: startup PHASE T ms" to stderr, T counted
 // from the reading of the hooks at process entry; nothing otherwise.
 void TraceStartup(const char* phase);
-// Reads the device's last presented frame back and starts writing it as PNG on a thread of its
-// own, so that the encoding (the larger part) overlaps the release of everything else; false
-// when the frame cannot be read. FinishScreenshot waits for the file: false when it could not
-// be written or none was started.
-bool StartScreenshot(const char* fileName);
-bool FinishScreenshot();
+// Writes the device's last presented frame as PNG; false when it cannot.
+bool WriteScreenshot(const char* fileName);

@@ -65,11 +65,9 @@ int WinMain(HINSTANCE, HINSTANCE, char* commandLine, int) {
 
     RunMainLoop();
 
-    const bool screenshot = !g_Hooks.screenshot.empty();
-    const bool started = screenshot && StartScreenshot(g_Hooks.screenshot.c_str());
-    Shutdown();
-    if (screenshot && !(started && FinishScreenshot()))
+    if (!g_Hooks.screenshot.empty() && !WriteScreenshot(g_Hooks.screenshot.c_str()))
         std::fprintf(stderr, "duoscope: cannot write screenshot %s\n", g_Hooks.screenshot.c_str());
+    Shutdown();
     TraceStartup("shutdown");
     return 0;
 }
