@@ -178,6 +178,8 @@ int main() {
     for (const Contestant& c : all) std::printf("  %-20s %7.1f ms\n", c.name, Median(c.ms));
     if (!haveF3d)
         std::printf("  f3d: skipped, not installed (scripts/bench.sh installs it)\n");
+    else if (faces == 0)
+        std::printf("  f3d: skipped, the scene could not be written as OBJ\n");
     else
         std::printf("  (f3d reads the room and both characters as OBJ: %zu faces)\n", faces);
     auto ratio = [&](size_t a, size_t b) {
@@ -185,7 +187,8 @@ int main() {
         for (int i = 0; i < kRounds; ++i) r.push_back(all[a].ms[i] / all[b].ms[i]);
         return Median(r);
     };
-    std::printf("Ratios (median of per-round ratios):\n");
+    std::printf("Ratios (median of per-round ratios; goals: at most 2 against the floor, at most "
+                "0.8 against f3d):\n");
     for (size_t v = 0; v < 2; ++v) {
         std::printf("  %-20s / floor %.2f", all[v].name, ratio(v, 2));
         if (all.size() > 3) std::printf("   / f3d %.2f", ratio(v, 3));

@@ -12,7 +12,8 @@ cd "$root"
 if ! command -v f3d >/dev/null 2>&1; then
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq f3d >/dev/null ||
+    { $sudo_cmd apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq f3d >/dev/null; } ||
         echo "bench.sh: f3d could not be installed; bench_startup_x runs without it" >&2
 fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null || exit 1
