@@ -1,13 +1,17 @@
 // The floor of start-up on this machine: the least an SDL + OpenGL program does before its
-// first frame is on screen. It opens a 640x480 window with an OpenGL 3.3 core context, clears,
-// presents, reads the frame back and exits. bench_startup runs it beside the viewer.
+// first frame is on screen. It opens a 640x480 window (shown) with an OpenGL 3.3 core context,
+// clears, reads the frame back, presents and exits; given a file name, it writes the frame
+// there as PNG first, as the viewer writes its screenshot. bench_startup and bench_startup_x
+// run it beside the viewer.
+#include "platform/gfx/png_writer.h"
+
 #include <SDL2/SDL.h>
 #include <epoxy/gl.h>
 
 #include <cstdio>
 #include <vector>
 
-int main() {
+int main(int argc, char** argv) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return 1;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
@@ -23,6 +27,7 @@ int main() {
     std::vector<unsigned char> pixels(640 * 480 * 4);
     glReadPixels(0, 0, 640, 480, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     SDL_GL_SwapWindow(window);
+    if (argc > 1 && !WritePngFile(argv[1], 640, 480, pixels)) return 1;
     SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
     SDL_Quit();

@@ -7,13 +7,18 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-# nats-server, which the relay benchmark compares against; without it that column is skipped.
-if ! command -v nats-server >/dev/null && [ ! -x /usr/sbin/nats-server ]; then
+# Competitors installed here only, never by setup.sh, since nothing else needs them:
+# nats-server for the relay comparison (bench_relay), f3d for start-up under X
+# (bench_startup_x). Without one, its column is skipped with one line.
+wanted=()
+command -v nats-server >/dev/null 2>&1 || [ -x /usr/sbin/nats-server ] || wanted+=(nats-server)
+command -v f3d >/dev/null 2>&1 || wanted+=(f3d)
+if [ ${#wanted[@]} -gt 0 ]; then
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq nats-server ||
-        echo "bench.sh: nats-server could not be installed" >&2
+    { $sudo_cmd apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${wanted[@]}" >/dev/null; } ||
+        echo "bench.sh: could not install ${wanted[*]}; the benchmarks run without them" >&2
 fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDUOSCOPE_BENCH=ON >/dev/null || exit 1
 cmake --build build-bench -j "$(nproc)" || exit 1
@@ -36,6 +41,7 @@ run ../build-bench/bench/bench_xfile
 run ../build-bench/bench/bench_gl --benchmark_repetitions=6 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 run ../build-bench/bench/bench_startup
+run ../build-bench/bench/bench_startup_x
 run ../build-bench/bench/bench_present
 # The relay beside nats-server and a bare epoll broadcaster, the same generator driving each:
 # 100 clients in one room, 1000 and 10 000 in pairs, positions at 25/s (10 000 also at 2/s,

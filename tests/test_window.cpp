@@ -94,6 +94,7 @@ TEST(Window, EveryWayTheDisplayEndsTheViewer) {
                                             {{"DUOSCOPE_FIXED_STEP", "16"}});
         ASSERT_TRUE(v.ready) << ReadFile(v.dir + "/stderr.txt");
         EXPECT_EQ(std::make_pair(v.window.width, v.window.height), std::make_pair(320, 240));
+        EXPECT_TRUE(v.window.fullScreenState); // a window manager would show it full-screen
         act(x, v.window.id);
         // A viewer that spins or waits on a dead connection is killed at the time-out (-1).
         const ViewerRun run = WaitProgram(v.pid, v.dir, 30);

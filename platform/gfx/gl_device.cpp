@@ -186,14 +186,13 @@ GlDevice::~GlDevice() {
         glDeleteProgram(fixedProgram_.id);
         glDeleteProgram(textProgram_.id);
         glDeleteProgram(presentProgram_);
-        glDeleteProgram(resolveProgram_);
+        glDeleteProgram(copyProgram_);
         glDeleteVertexArrays(1, &emptyVao_);
         glDeleteFramebuffers(1, &backFbo_);
         glDeleteFramebuffers(1, &frontFbo_);
-        GLuint textures[] = {backSamples_, frontTexture_};
+        GLuint textures[] = {backTexture_, frontTexture_};
         glDeleteTextures(2, textures);
-        GLuint renderbuffers[] = {backColor_, backDepth_};
-        glDeleteRenderbuffers(2, renderbuffers);
+        glDeleteRenderbuffers(1, &backDepth_);
     }
     context_.reset();
     if (SDL_GL_GetCurrentContext() == context) SDL_GL_MakeCurrent(nullptr, nullptr);
@@ -202,32 +201,30 @@ GlDevice::~GlDevice() {
 
 bool GlDevice::CreateBackBuffer(int samples) {
     samples_ = samples;
-    auto storage = [&](GLuint renderbuffer, GLenum format) {
-        glBindRenderbuffer(GL_RENDERBUFFER, renderbuffer);
-        if (samples_ > 0)
-            glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, format, width_, height_);
-        else
-            glRenderbufferStorage(GL_RENDERBUFFER, format, width_, height_);
-    };
     glGenFramebuffers(1, &backFbo_);
     glGenRenderbuffers(1, &backDepth_);
-    storage(backDepth_, GL_DEPTH_COMPONENT16);
+    glBindRenderbuffer(GL_RENDERBUFFER, backDepth_);
+    if (samples_ > 0)
+        glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, GL_DEPTH_COMPONENT16, width_,
+                                         height_);
+    else
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, width_, height_);
     glBindFramebuffer(GL_FRAMEBUFFER, backFbo_);
+    // The colour is a texture that Present's copy pass reads (all samples of a pixel when
+    // multisampled).
+    glGenTextures(1, &backTexture_);
+    glBindTexture(BackTextureTarget(), backTexture_);
     if (samples_ > 0) {
-        // A multisampled texture: Present's resolve pass reads its samples.
-        glGenTextures(1, &backSamples_);
-        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
         glTexImage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, samples_, GL_RGBA8, width_, height_,
                                 GL_TRUE);
-        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D_MULTISAMPLE,
-                               backSamples_, 0);
     } else {
-        glGenRenderbuffers(1, &backColor_);
-        storage(backColor_, GL_RGBA8);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                                  backColor_);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
+    glBindTexture(BackTextureTarget(), 0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, BackTextureTarget(), backTexture_,
+                           0);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, backDepth_);
     bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 
@@ -327,24 +324,22 @@ void GlDevice::SetCopyStates() {
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 }
 
-// Resolves (or copies) the whole back buffer into the bound draw framebuffer, which has the
-// back buffer's size. The resolve is a pass of our own (the mean of each pixel's samples): the
-// driver's blit would compile its own shaders on the first present, a cost at every start.
+GLenum GlDevice::BackTextureTarget() const {
+    return samples_ > 0 ? GL_TEXTURE_2D_MULTISAMPLE : GL_TEXTURE_2D;
+}
+
+// Copies the whole back buffer (resolved: the mean of each pixel's samples) into the bound
+// draw framebuffer, which has the back buffer's size. A pass of our own: the driver's blit
+// compiles its own shaders at its first use, 35-50 ms at every start on llvmpipe.
 void GlDevice::CopyBackBuffer() {
-    if (samples_ > 0) {
-        glViewport(0, 0, width_, height_);
-        glUseProgram(resolveProgram_);
-        glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, backSamples_);
-        glBindVertexArray(emptyVao_);
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-        glBindVertexArray(0);
-        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
-    } else {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, backFbo_);
-        glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT,
-                          GL_NEAREST);
-    }
+    glViewport(0, 0, width_, height_);
+    glUseProgram(copyProgram_);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(BackTextureTarget(), backTexture_);
+    glBindVertexArray(emptyVao_);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+    glBindTexture(BackTextureTarget(), 0);
 }
 
 // Shows the front copy in a window drawable of another size, the aspect kept, the bars black:
@@ -419,13 +414,22 @@ bool GlDevice::CreatePresentPrograms() {
                                            "        sum += texelFetch(duo_Samples, p, i);\n"
                                            "    duo_Color = sum / float(DUO_SAMPLES);\n"
                                            "}\n";
-        resolveProgram_ = BuildGlProgram(kVertex,
-                                         "#version 330 core\n#define DUO_SAMPLES " +
-                                             std::to_string(samples_) + "\n" + kResolve,
-                                         "CreateDevice: resolve shader");
-        if (!resolveProgram_) return false;
+        copyProgram_ = BuildGlProgram(kVertex,
+                                      "#version 330 core\n#define DUO_SAMPLES " +
+                                          std::to_string(samples_) + "\n" + kResolve,
+                                      "CreateDevice: resolve shader");
+    } else {
+        copyProgram_ =
+            BuildGlProgram(kVertex,
+                           "#version 330 core\n"
+                           "uniform sampler2D duo_Back;\n"
+                           "out vec4 duo_Color;\n"
+                           "void main() {\n"
+                           "    duo_Color = texelFetch(duo_Back, ivec2(gl_FragCoord.xy), 0);\n"
+                           "}\n",
+                           "CreateDevice: copy shader");
     }
-    return true;
+    return copyProgram_ != 0;
 }
 
 bool GlDevice::ReadBackBuffer(std::vector<uint8_t>& rgba) {

@@ -122,6 +122,7 @@ class GlDevice final : public IDirect3DDevice9 {
   private:
     bool CreateBackBuffer(int samples);
     bool CreatePresentPrograms();
+    GLenum BackTextureTarget() const;
     void SetCopyStates();
     void CopyBackBuffer();
     void ScaleIntoWindow(int windowWidth, int windowHeight);
@@ -138,15 +139,15 @@ class GlDevice final : public IDirect3DDevice9 {
     // frame (a texture: the scaling pass and ReadBackBuffer read it). A window of the back
     // buffer's size gets the frame straight from the back buffer; the copy is then made only
     // when the frame is read back.
-    GLuint backFbo_ = 0, backColor_ = 0, backDepth_ = 0;
-    GLuint backSamples_ = 0; // the colour when multisampled: a texture the resolve pass reads
+    GLuint backFbo_ = 0, backDepth_ = 0;
+    GLuint backTexture_ = 0; // the colour: a texture (multisampled or not) the copy pass reads
     GLuint frontFbo_ = 0, frontTexture_ = 0;
     bool presented_ = false;
     bool frontCurrent_ = false;     // the front copy holds the last presented frame
     bool drawnSincePresent_ = true; // the back buffer was bound for drawing since then
-    // The resolve pass (multisampled back buffer into the window or the front copy) and the
-    // scaling pass (the front copy over the letterbox rectangle).
-    GLuint resolveProgram_ = 0, presentProgram_ = 0;
+    // The copy pass (the back buffer into the window or the front copy, its samples resolved
+    // when multisampled) and the scaling pass (the front copy over the letterbox rectangle).
+    GLuint copyProgram_ = 0, presentProgram_ = 0;
     GLint presentRectAt_ = -1;
     GLint frontFilter_ = 0; // the front texture's current filter
 

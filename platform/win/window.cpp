@@ -1,11 +1,13 @@
 #include "platform/win/window.h"
 #include "platform/win/display_watch.h"
+#include "platform/win/x11_window.h"
 #include "platform/invariant.h"
 
 #include <SDL2/SDL.h>
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -65,6 +67,12 @@ MessageQueue s_queue;
 
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+    // SDL joins the D-Bus session bus when it starts (for the screen saver and input methods).
+    // Where the session gives no bus address, libdbus would "autolaunch": fork and exec
+    // dbus-launch, which starts a new bus of its own that no screen saver or input method is on
+    // (or fails when it is not installed). Saying that there is no bus spares the fork; a
+    // session that has a bus keeps it (no overwrite).
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "duoscope: no video: %s\n", SDL_GetError());
         return false;
@@ -127,10 +135,12 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
     const bool fullScreen = (style & WS_POPUP) != 0 || (exStyle & WS_EX_APPWINDOW) != 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (fullScreen) {
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
-        // The window covers the desktop whatever the back buffer's size (the device scales
-        // into it). Made at that size from the start: an X server without a window manager
-        // never resizes it, while SDL would report the desktop's size for it all the same.
+        // A borderless window over the whole desktop, marked full-screen for the window
+        // manager before it maps (see x11_window.h: SDL's own full-screen flag costs 100 ms at
+        // each show and hide). The window covers the desktop whatever the back buffer's size
+        // (the device scales into it). Made at that size from the start: an X server without
+        // a window manager never resizes it.
+        flags |= SDL_WINDOW_BORDERLESS;
         SDL_Rect desktop;
         if (SDL_GetDisplayBounds(0, &desktop) == 0) {
             x = desktop.x;
@@ -146,6 +156,7 @@ HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DW
         std::fprintf(stderr, "duoscope: cannot create window: %s\n", SDL_GetError());
         return nullptr;
     }
+    if (fullScreen) MarkFullScreenBeforeMapping(sdl);
     s_window = std::make_unique<WindowRecord>(sdl, s_class.proc);
     return s_window.get();
 }

@@ -1,5 +1,6 @@
 #include "support/xserver.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 
@@ -23,6 +24,23 @@ Display* OpenDisplay(const std::string& name) {
     return XOpenDisplay(name.c_str());
 }
 
+// Whether the window asks a window manager to show it full-screen.
+bool HasFullScreenState(Display* d, Window w) {
+    Atom type = 0, *atoms = nullptr;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    bool found = false;
+    if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
+                           &type, &format, &count, &after,
+                           reinterpret_cast<unsigned char**>(&atoms)) == Success &&
+        atoms) {
+        const Atom fullScreen = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
+        for (unsigned long i = 0; i < count; ++i) found = found || atoms[i] == fullScreen;
+        XFree(atoms);
+    }
+    return found;
+}
+
 // The viewable top-level window with that title (no window manager: a child of the root).
 XWindowInfo FindWindow(Display* d, const std::string& title) {
     XWindowInfo info;
@@ -34,7 +52,8 @@ XWindowInfo FindWindow(Display* d, const std::string& title) {
         XWindowAttributes a;
         if (XFetchName(d, children[i], &name) && name && title == name &&
             XGetWindowAttributes(d, children[i], &a))
-            info = {children[i], a.width, a.height, a.map_state == IsViewable};
+            info = {children[i], a.width, a.height, a.map_state == IsViewable,
+                    HasFullScreenState(d, children[i])};
         if (name) XFree(name);
     }
     if (children) XFree(children);

@@ -18,6 +18,7 @@ struct XWindowInfo {
     unsigned long id = 0;
     int width = 0, height = 0;
     bool viewable = false;
+    bool fullScreenState = false; // _NET_WM_STATE holds _NET_WM_STATE_FULLSCREEN
 };
 
 // Waits up to timeoutMs for a viewable top-level window with that title.
