@@ -51,11 +51,12 @@ bool queueFrame(Client& c, const std::uint8_t* frame, std::size_t size, std::int
     return true;
 }
 
-bool flushOutput(Client& c) {
+bool flushOutput(Client& c, std::uint64_t& sent) {
     while (c.outStart < c.outEnd) {
         const ssize_t n = send(c.fd, c.out.get() + c.outStart, c.outEnd - c.outStart, MSG_NOSIGNAL);
         if (n > 0) {
             c.outStart += std::size_t(n);
+            sent += std::uint64_t(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

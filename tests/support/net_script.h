@@ -150,7 +150,7 @@ struct ScriptedServer {
 };
 
 // The relay with its stdout and stderr in a pipe roomy enough for every line a test provokes;
-// port is the one it reports listening on (0 when it reported none).
+// port is the one it reports listening on, IPv4 or IPv6 (0 when it reported none).
 struct RelayProcess {
     pid_t pid = -1;
     int out = -1, port = 0;
@@ -162,8 +162,8 @@ struct RelayProcess {
         pid = StartProgram(ViewerPath("duoscope-relay"), args, {}, "/", fds[1]); // writes no file
         close(fds[1]);
         out = fds[0];
-        if (WaitLog("listening on 127.0.0.1:"))
-            port = std::stoi(log.substr(log.find("127.0.0.1:") + 10));
+        if (WaitLog("\n") && log.rfind("duoscope-relay: listening on ", 0) == 0) // its first line
+            port = std::stoi(log.substr(log.rfind(':', log.find('\n')) + 1));
     }
     ~RelayProcess() {
         if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
