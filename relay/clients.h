@@ -40,9 +40,6 @@ struct AddressKeyHash {
     }
 };
 
-// Why a client was dropped, as the stats line counts it.
-enum class DropKind { None, Forged, Rate, Backlog, Timeout, Count };
-
 struct Client {
     int fd = -1;
     std::int32_t id = 0;

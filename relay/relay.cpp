@@ -48,13 +48,6 @@ constexpr int kEvents = 4096;
 // The epoll data of the two descriptors that are not clients (a client's is its Client*).
 constexpr std::uint64_t kSignalTag = 0, kListenerTag = 1;
 
-// Counts since the last stats line.
-struct Stats {
-    std::uint64_t framesIn = 0, forwarded = 0, bytesIn = 0, bytesOut = 0, refused = 0;
-    std::uint64_t drops[int(DropKind::Count)] = {};
-    std::int64_t since = 0; // ms
-};
-
 struct Relay {
     Options options;
     int listenFd = -1;
@@ -373,32 +366,11 @@ int dropOverdue(Relay& r) {
     return -1;
 }
 
-// The stats line, not held to the log's rate: the counts since the last one, then their rates.
-void printStats(Relay& r) {
-    Stats& s = r.stats;
-    const double seconds = double(std::max<std::int64_t>(1, r.now - s.since)) / 1000;
-    const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
-    const auto* d = s.drops;
-    std::fprintf(stderr,
-                 "duoscope-relay: stats: %zu clients, %zu rooms, %llu frames in, %llu forwarded, "
-                 "%llu B in, %llu B out in %.1f s (%.1f frames/s in, %.1f forwarded/s, %.0f B/s "
-                 "in, %.0f B/s out), dropped: %llu forged, %llu rate, %llu backlog, %llu "
-                 "timeout, %llu caps\n",
-                 r.clients.size(), r.rooms.rooms.size(), n(s.framesIn), n(s.forwarded),
-                 n(s.bytesIn), n(s.bytesOut), seconds, double(s.framesIn) / seconds,
-                 double(s.forwarded) / seconds, double(s.bytesIn) / seconds,
-                 double(s.bytesOut) / seconds, n(d[int(DropKind::Forged)]),
-                 n(d[int(DropKind::Rate)]), n(d[int(DropKind::Backlog)]),
-                 n(d[int(DropKind::Timeout)]), n(s.refused));
-    s = Stats{};
-    s.since = r.now;
-}
-
 // Prints the stats line when its time came; the milliseconds until the next, or -1.
 int statsDue(Relay& r) {
     if (r.options.stats <= 0) return -1;
     if (r.now >= r.nextStats) {
-        printStats(r);
+        logStats(r.stats, r.clients.size(), r.rooms.rooms.size(), r.now);
         r.nextStats = r.now + std::int64_t(r.options.stats * 1000);
     }
     return int(r.nextStats - r.now);
@@ -409,7 +381,7 @@ void readSignals(Relay& r) {
     signalfd_siginfo info{};
     while (read(r.signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
         if (info.ssi_signo == SIGUSR1)
-            printStats(r);
+            logStats(r.stats, r.clients.size(), r.rooms.rooms.size(), r.now);
         else
             r.stopSignal = int(info.ssi_signo);
     }
