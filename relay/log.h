@@ -1,7 +1,7 @@
 // The relay's log on stderr, one line per event, held to a rate per kind of line so that an
 // attack (a connection storm, a crowd of forgers) cannot fill the disk: each kind has 20 lines
 // in hand and earns one a second; the lines held back are counted and the count said once the
-// kind may speak again.
+// kind may speak again. The stats line, asked for, is never held back.
 #pragma once
 
 #include <cstddef>
