@@ -64,7 +64,7 @@ struct Client {
     // Output: [outStart, outEnd) unsent, in out (outCap bytes, or none).
     std::unique_ptr<std::uint8_t[]> out;
     std::size_t outCap = 0, outStart = 0, outEnd = 0;
-    std::vector<QueuedPosition> queued; // at most one per sender
+    std::vector<QueuedPosition> queued; // at most one per sender, in sender order
 
     std::uint8_t lastPosition[kPositionSize]; // the last it sent, for newcomers to its room
     bool hasLastPosition = false;
