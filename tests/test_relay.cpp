@@ -78,14 +78,14 @@ TEST(Relay, PairsMeetInRoomsAndANewcomerSeesItsPartnerWhereItStands) {
 }
 
 // Bound to "::", the relay takes IPv4 and IPv6 clients alike into one room; the log shows each
-// in its own form, an IPv4 client as plain IPv4.
+// in its own form, an IPv4 client as plain IPv4; the per-address cap holds for both.
 TEST(Relay, BoundToIPv6AnyItTakesIPv4AndIPv6Clients) {
     const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in6 loopback = {AF_INET6, 0, 0, in6addr_loopback, 0};
     const bool v6 = bind(probe, reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback) == 0;
     close(probe);
     if (!v6) GTEST_SKIP() << "no IPv6 loopback";
-    RelayProcess r({"--port", "0", "--bind", "::"});
+    RelayProcess r({"--port", "0", "--bind", "::", "--max-per-address", "1"});
     EXPECT_EQ(r.log.rfind("duoscope-relay: listening on [::]:" + std::to_string(r.port) + "\n", 0),
               0u);
     Client a(r.port), b(r.port, 0, "::1");
@@ -100,6 +100,14 @@ TEST(Relay, BoundToIPv6AnyItTakesIPv4AndIPv6Clients) {
     EXPECT_EQ(ReadFrame(b.fd), Position(1, 1));
     SendAll(b.fd, Position(2, 2));
     EXPECT_EQ(ReadFrame(a.fd), Position(2, 2));
+    // One connection an address: IPv4 addresses count apart (not as the one /64 their mapped
+    // forms share); ::1 is taken.
+    Client c(r.port, 0, "127.0.0.2"), d(r.port, 0, "::1");
+    const std::string dAt = LocalAddress(d.fd);
+    EXPECT_EQ(c.Id(), 3);
+    EXPECT_TRUE(d.Closed());
+    EXPECT_TRUE(
+        r.WaitLog("duoscope-relay: refused " + dAt + ": 1 connections from that address\n"));
 }
 
 // A hostile client (id 3) in one room with an honest pair: a frame in another's name, or one a
