@@ -101,19 +101,28 @@ void flushAtEnd(Relay& r, Client& c) {
     c.toFlush = true;
     r.toFlush.push_back(&c);
 }
-// The same, unless its socket is full and it waits for writable.
-void willFlush(Relay& r, Client& c) {
-    if (!c.waitsOut) flushAtEnd(r, c);
+
+// Sends c what its socket takes; a client whose socket filled is watched for writable until
+// it drains.
+void sendNow(Relay& r, Client& c) {
+    if (!flushOutput(c, r.stats.bytesOut))
+        drop(r, c, DropKind::None, "dropped: send failed");
+    else
+        watchWritable(r, c, hasOutput(c));
 }
 
-// Queues a frame from sender for c; drops c when its backlog passes the cap.
+// Queues a frame from sender for c; drops c when its backlog passes the cap. The first frame
+// c gets in a turn is sent at once, so it does not wait for the rest of a busy turn; the later
+// ones go at the turn's end, together, in one send.
 void deliver(Relay& r, Client& c, const std::uint8_t* frame, std::size_t size, std::int32_t sender,
              bool position) {
     if (dropped(c)) return;
     if (!queueFrame(c, frame, size, sender, position, kOutputCap))
         return drop(r, c, DropKind::Backlog, "dropped: unsent output over 65536 bytes");
     ++r.stats.forwarded;
-    willFlush(r, c);
+    if (c.toFlush || c.waitsOut) return;
+    flushAtEnd(r, c);
+    sendNow(r, c);
 }
 
 // One complete frame from c: charged to its rate, checked, and forwarded to its room. False
@@ -268,7 +277,7 @@ void admit(Relay& r, int fd, const sockaddr_storage& addr, const AddressKey& key
     std::uint8_t assignment[wire::kIdAssignmentSize];
     wire::writeIdAssignment(assignment, c.id);
     queueFrame(c, assignment, sizeof assignment, 0, false, kOutputCap);
-    willFlush(r, c);
+    flushAtEnd(r, c);
     logLine(LogKind::Connect, r.now, "client %d connected from %s", int(c.id), c.peer);
     const Room& room = join(r.rooms, c);
     logLine(LogKind::Room, r.now, "client %d joined room %d (%zu in it)", int(c.id), room.id,
@@ -387,16 +396,11 @@ void readSignals(Relay& r) {
     }
 }
 
-// Sends each client given output this turn what its socket takes, in one send for all it got;
-// a client whose socket filled is watched for writable until it drains.
+// Sends each client given output this turn what is left of it, in one send for all it got.
 void flushClients(Relay& r) {
     for (Client* c : r.toFlush) {
         c->toFlush = false;
-        if (dropped(*c)) continue;
-        if (!flushOutput(*c, r.stats.bytesOut))
-            drop(r, *c, DropKind::None, "dropped: send failed");
-        else
-            watchWritable(r, *c, hasOutput(*c));
+        if (!dropped(*c) && hasOutput(*c)) sendNow(r, *c);
     }
     r.toFlush.clear();
 }
