@@ -9,6 +9,11 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    // --version alone answers before anything is read or opened.
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("%s %s\n", DUOSCOPE_PROGRAM, DUOSCOPE_VERSION);
+        return 0;
+    }
     std::string error;
     if (!ReadAutomationHooks(g_Hooks, &error)) {
         std::fprintf(stderr, "duoscope: %s\n", error.c_str());

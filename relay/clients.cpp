@@ -33,29 +33,34 @@ void makeRoom(Client& c, std::size_t size) {
 
 bool queueFrame(Client& c, const std::uint8_t* frame, std::size_t size, std::int32_t sender,
                 bool position, std::size_t cap) {
-    const auto same = std::find_if(c.queued.begin(), c.queued.end(),
-                                   [&](const QueuedPosition& q) { return q.sender == sender; });
-    if (position && same != c.queued.end()) {
+    // Kept in sender order, so that in a room of hundreds the waiting position of a sender is
+    // found in a few steps, not by a walk over all of them for every copy.
+    const auto same =
+        std::lower_bound(c.queued.begin(), c.queued.end(), sender,
+                         [](const QueuedPosition& q, std::int32_t id) { return q.sender < id; });
+    const bool waiting = same != c.queued.end() && same->sender == sender;
+    if (position && waiting) {
         std::memcpy(c.out.get() + same->at, frame, size);
         return true;
     }
     if (!position) {
-        if (same != c.queued.end()) c.queued.erase(same);
+        if (waiting) c.queued.erase(same);
         const std::size_t others = c.outEnd - c.outStart - c.queued.size() * kPositionSize;
         if (others + size > cap) return false;
     }
-    makeRoom(c, size);
-    if (position) c.queued.push_back({sender, c.outEnd});
+    makeRoom(c, size); // which leaves the order of queued, and so same, as it was
+    if (position) c.queued.insert(same, {sender, c.outEnd});
     std::memcpy(c.out.get() + c.outEnd, frame, size);
     c.outEnd += size;
     return true;
 }
 
-bool flushOutput(Client& c) {
+bool flushOutput(Client& c, std::uint64_t& sent) {
     while (c.outStart < c.outEnd) {
         const ssize_t n = send(c.fd, c.out.get() + c.outStart, c.outEnd - c.outStart, MSG_NOSIGNAL);
         if (n > 0) {
             c.outStart += std::size_t(n);
+            sent += std::uint64_t(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

@@ -26,12 +26,34 @@ struct QueuedPosition {
     std::size_t at; // offset of its 48 bytes in the output, not yet begun to be sent
 };
 
+// What the cap on connections per address counts by: an IPv4 address, as its IPv4-mapped IPv6
+// form, or an IPv6 /64 prefix with the low half zero. One host owns a whole /64, so a client
+// cannot pass the cap by taking one address of its /64 after another. The two never meet: a
+// mapped address has a nonzero low half, a /64 key a zero one.
+struct AddressKey {
+    std::uint64_t high = 0, low = 0;
+    bool operator==(const AddressKey&) const = default;
+};
+struct AddressKeyHash {
+    std::size_t operator()(const AddressKey& k) const {
+        return std::size_t(k.high * 0x9E3779B97F4A7C15ull ^ k.low);
+    }
+};
+
 struct Client {
     int fd = -1;
     std::int32_t id = 0;
-    std::uint32_t address = 0; // IPv4, network order
-    char peer[24] = {};        // "a.b.c.d:port"
+    AddressKey address;
+    char peer[48] = {}; // "a.b.c.d:port" or "[v6]:port"
     Room* room = nullptr;
+    std::size_t index = 0; // in the relay's list of clients
+
+    // The clients with a begun frame, oldest first, so the next deadline is at the front.
+    Client* olderBegun = nullptr;
+    Client* newerBegun = nullptr;
+    bool begun = false;
+    bool toFlush = false;  // in this turn's list of clients to send to
+    bool waitsOut = false; // the socket's buffer filled: watched for writable
 
     // The unfinished frame: in small while it fits, else in big (one largest frame).
     std::uint8_t small[kSmallInput];
@@ -42,7 +64,7 @@ struct Client {
     // Output: [outStart, outEnd) unsent, in out (outCap bytes, or none).
     std::unique_ptr<std::uint8_t[]> out;
     std::size_t outCap = 0, outStart = 0, outEnd = 0;
-    std::vector<QueuedPosition> queued; // at most one per sender
+    std::vector<QueuedPosition> queued; // at most one per sender, in sender order
 
     std::uint8_t lastPosition[kPositionSize]; // the last it sent, for newcomers to its room
     bool hasLastPosition = false;
@@ -59,8 +81,9 @@ struct Client {
 bool queueFrame(Client& c, const std::uint8_t* frame, std::size_t size, std::int32_t sender,
                 bool position, std::size_t cap);
 
-// Sends as much output as the socket takes. False when the connection failed.
-bool flushOutput(Client& c);
+// Sends as much output as the socket takes, adding the bytes sent to sent. False when the
+// connection failed.
+bool flushOutput(Client& c, std::uint64_t& sent);
 
 inline bool hasOutput(const Client& c) {
     return c.outStart < c.outEnd;

@@ -69,4 +69,22 @@ int logHeldBack(std::int64_t now) {
     return wait;
 }
 
+void logStats(Stats& s, std::size_t clients, std::size_t rooms, std::int64_t now) {
+    const double seconds = double(std::max<std::int64_t>(1, now - s.since)) / 1000;
+    const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
+    const auto* d = s.drops;
+    std::fprintf(stderr,
+                 "duoscope-relay: stats: %zu clients, %zu rooms, %llu frames in, %llu forwarded, "
+                 "%llu B in, %llu B out in %.1f s (%.1f frames/s in, %.1f forwarded/s, %.0f B/s "
+                 "in, %.0f B/s out), dropped: %llu forged, %llu rate, %llu backlog, %llu "
+                 "timeout, %llu caps\n",
+                 clients, rooms, n(s.framesIn), n(s.forwarded), n(s.bytesIn), n(s.bytesOut),
+                 seconds, double(s.framesIn) / seconds, double(s.forwarded) / seconds,
+                 double(s.bytesIn) / seconds, double(s.bytesOut) / seconds,
+                 n(d[int(DropKind::Forged)]), n(d[int(DropKind::Rate)]),
+                 n(d[int(DropKind::Backlog)]), n(d[int(DropKind::Timeout)]), n(s.refused));
+    s = Stats{};
+    s.since = now;
+}
+
 } // namespace relay

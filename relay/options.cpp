@@ -12,13 +12,17 @@ void usage(std::FILE* to) {
         to,
         "usage: duoscope-relay [--port PORT] [--bind ADDRESS] [OPTION...]\n"
         "  --port PORT             TCP port to listen on (default 9009, 0 picks a free one)\n"
-        "  --bind ADDRESS          IPv4 address to listen on (default: all interfaces)\n"
+        "  --bind ADDRESS          IPv4 or IPv6 address to listen on (default: all IPv4\n"
+        "                          interfaces; '::' is all interfaces, IPv6 and IPv4)\n"
         "  --room-size N           viewers per room, 2 to 20 (default 2); 0: one room for all\n"
         "  --max-rate N            messages a second a client may send, 1 to 100000, with\n"
         "                          2 N in hand; a frame counts one per KiB begun (default 100)\n"
         "  --max-clients N         clients at once (default: the descriptor limit less 16)\n"
-        "  --max-per-address N     clients at once from one address (default 64)\n"
+        "  --max-per-address N     clients at once from one IPv4 address or IPv6 /64\n"
+        "                          (default 64)\n"
         "  --frame-timeout SECONDS time a begun frame may take to arrive whole (default 10)\n"
+        "  --stats SECONDS         a stats line every SECONDS (default: only on SIGUSR1)\n"
+        "  --version               print the version and exit\n"
         "  --help                  show this text\n");
 }
 
@@ -51,13 +55,18 @@ int parseOptions(int argc, char** argv, Options& o) {
             usage(stdout);
             return 1;
         }
-        in_addr unused{};
+        if (is("--version")) {
+            std::printf("duoscope-relay %s\n", DUOSCOPE_VERSION);
+            return 1;
+        }
+        in6_addr unused{};
         bool known = true, ok = value != nullptr;
         if (!ok) {
         } else if (is("--port")) {
             ok = parseInt(value, 0, 65535, o.port);
         } else if (is("--bind")) {
-            ok = inet_pton(AF_INET, value, &unused) == 1;
+            ok =
+                inet_pton(AF_INET, value, &unused) == 1 || inet_pton(AF_INET6, value, &unused) == 1;
             o.bind = value;
         } else if (is("--room-size")) {
             ok = parseInt(value, 0, 20, o.roomSize) && o.roomSize != 1;
@@ -69,6 +78,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             ok = parseInt(value, 1, 1 << 24, o.maxPerAddress);
         } else if (is("--frame-timeout")) {
             ok = parseNumber(value, 0.1, 3600, o.frameTimeout);
+        } else if (is("--stats")) {
+            ok = parseNumber(value, 0.1, 86400, o.stats);
         } else {
             known = ok = false;
         }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built with CPack from a build configured for /usr,
 # its file list checked, lintian (where installed) without errors, unpacked into a scratch
-# root with dpkg -x, the unpacked relay carrying a position between two scripted clients, and
-# the unpacked viewer run off-screen from an unrelated folder, its picture the same as the
-# build tree's. Usage: package_test.sh BUILD_DIR (configured with CMAKE_INSTALL_PREFIX=/usr).
+# root with dpkg -x, each program saying the package's version, the unpacked relay carrying a
+# position between two scripted clients, and the unpacked viewer run off-screen from an
+# unrelated folder, its picture the same as the build tree's.
+# Usage: package_test.sh BUILD_DIR (configured with CMAKE_INSTALL_PREFIX=/usr).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -69,6 +70,14 @@ fi
 
 dpkg -x "$deb" "$scratch/root"
 bin="$scratch/root/usr/bin"
+
+# Each program says the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+for program in duoscope duoscope-net duoscope-relay; do
+    said=$("$bin/$program" --version) || fail "$program --version"
+    [ "$said" = "$program $version" ] || fail "$program says '$said', not version $version"
+done
+echo "package: the unpacked programs say their version, $version"
 
 # The relay: two clients, one position frame from the first reaches the second byte for byte.
 "$bin/duoscope-relay" --port 0 --bind 127.0.0.1 2>"$scratch/relay.log" &

@@ -70,6 +70,44 @@ TEST(Relay, PairsMeetInRoomsAndANewcomerSeesItsPartnerWhereItStands) {
     Client e(r.port);
     EXPECT_EQ(ReadBytes(e.fd, 60), Concat({Words({-2, 5, 0}), pa2}));
     EXPECT_TRUE(r.WaitLog("duoscope-relay: client 5 joined room 1 (2 in it)\n"));
+    // SIGUSR1: the counts so far (e's catch-up counts as forwarded; b's leaving as no drop).
+    kill(r.pid, SIGUSR1);
+    EXPECT_TRUE(r.WaitLog("duoscope-relay: stats: 4 clients, 2 rooms, 4 frames in, 5 forwarded, "
+                          "10400 B in, 10508 B out in "));
+    EXPECT_TRUE(r.WaitLog("), dropped: 0 forged, 0 rate, 0 backlog, 0 timeout, 0 caps\n"));
+}
+
+// Bound to "::", the relay takes IPv4 and IPv6 clients alike into one room; the log shows each
+// in its own form, an IPv4 client as plain IPv4; the per-address cap holds for both.
+TEST(Relay, BoundToIPv6AnyItTakesIPv4AndIPv6Clients) {
+    const int probe = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in6 loopback = {AF_INET6, 0, 0, in6addr_loopback, 0};
+    const bool v6 = bind(probe, reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback) == 0;
+    close(probe);
+    if (!v6) GTEST_SKIP() << "no IPv6 loopback";
+    RelayProcess r({"--port", "0", "--bind", "::", "--max-per-address", "1"});
+    EXPECT_EQ(r.log.rfind("duoscope-relay: listening on [::]:" + std::to_string(r.port) + "\n", 0),
+              0u);
+    Client a(r.port), b(r.port, 0, "::1");
+    ASSERT_EQ(std::vector<int>({a.Id(), b.Id()}), std::vector<int>({1, 2}));
+    EXPECT_TRUE(r.WaitLog("duoscope-relay: client 2 joined room 1 (2 in it)\n"));
+    const std::string bAt = LocalAddress(b.fd);
+    EXPECT_EQ(bAt.rfind("[::1]:", 0), 0u);
+    EXPECT_EQ(r.Count("client 1 connected from " + LocalAddress(a.fd) + "\n") +
+                  r.Count("client 2 connected from " + bAt + "\n"),
+              2u);
+    SendAll(a.fd, Position(1, 1));
+    EXPECT_EQ(ReadFrame(b.fd), Position(1, 1));
+    SendAll(b.fd, Position(2, 2));
+    EXPECT_EQ(ReadFrame(a.fd), Position(2, 2));
+    // One connection an address: IPv4 addresses count apart (not as the one /64 their mapped
+    // forms share); ::1 is taken.
+    Client c(r.port, 0, "127.0.0.2"), d(r.port, 0, "::1");
+    const std::string dAt = LocalAddress(d.fd);
+    EXPECT_EQ(c.Id(), 3);
+    EXPECT_TRUE(d.Closed());
+    EXPECT_TRUE(
+        r.WaitLog("duoscope-relay: refused " + dAt + ": 1 connections from that address\n"));
 }
 
 // A hostile client (id 3) in one room with an honest pair: a frame in another's name, or one a
@@ -97,6 +135,8 @@ TEST(Relay, ForgersAreDroppedAndThePairGoesOn) {
         SendAll(a.fd, pa);
         EXPECT_EQ(ReadBytes(b.fd, 60), Concat({Words({-2, 2, 0}), pa})) << row.logged;
         EXPECT_EQ(ReadBytes(f.fd, 48), row.logged[0] == 's' ? pa : Bytes{}) << row.logged;
+        kill(r.pid, SIGUSR1);
+        EXPECT_TRUE(r.WaitLog(row.logged[0] == 's' ? "dropped: 0 forged" : "dropped: 1 forged"));
     }
 }
 
@@ -181,6 +221,8 @@ TEST(Relay, StalledConnectionsGoAtTheirDeadlineAndTheCapsCloseAtOnce) {
     EXPECT_EQ(r.Count(" connected from 127.0.0.1:") + held, 201u);
     for (auto& s : stalled) EXPECT_TRUE(s->Closed());
     EXPECT_TRUE(r.WaitLog(") dropped: frame unfinished after 1 s\n"));
+    kill(r.pid, SIGUSR1);
+    EXPECT_TRUE(r.WaitLog(" 0 backlog, 200 timeout, 0 caps\n"));
     Client next(r.port);
     EXPECT_EQ(next.Id(), 202);
     SendAll(next.fd, Position(202, 1));
@@ -195,6 +237,10 @@ TEST(Relay, StalledConnectionsGoAtTheirDeadlineAndTheCapsCloseAtOnce) {
     EXPECT_TRUE(capped.WaitLog("duoscope-relay: refused " + at5 + ": 3 clients connected\n"));
     EXPECT_EQ(
         capped.Count("duoscope-relay: refused " + at3 + ": 2 connections from that address\n"), 1u);
+    kill(capped.pid, SIGUSR1);
+    EXPECT_TRUE(capped.WaitLog(" 0 backlog, 0 timeout, 2 caps\n"));
+    EXPECT_EQ(capped.Count("duoscope-relay: descriptor limit "), 1u);
+    EXPECT_EQ(capped.Count("; up to 3 clients\n"), 1u);
 }
 
 // 1000 connections send positions and never read: the relay stays under 8 MiB resident (8 KiB
@@ -233,8 +279,13 @@ TEST(Relay, AThousandNonReadersCostKilobytesAndSigtermSaysGoodbye) {
     EXPECT_EQ(r.Count("duoscope-relay: SIGTERM, saying goodbye to 2 clients\n"), 1u);
 }
 
-TEST(Relay, CommandLineErrorsEndWithTheirExitCode) {
-    RelayProcess first;
+TEST(Relay, CommandLineErrorsEndWithTheirExitCode) { // and --version with 0
+    RelayProcess version({"--version"});
+    EXPECT_EQ(version.ExitCode(), 0);
+    EXPECT_EQ(version.log, "duoscope-relay 0.9.0\n");
+    RelayProcess first(On({"--stats", "0.1"})); // an idle relay's stats line, on time
+    EXPECT_TRUE(first.WaitLog("duoscope-relay: stats: 0 clients, 0 rooms, 0 frames in, 0 "
+                              "forwarded, 0 B in, 0 B out in "));
     const std::string port = std::to_string(first.port);
     RelayProcess second({"--port", port, "--bind", "127.0.0.1"});
     EXPECT_EQ(second.ExitCode(), 1);
@@ -242,7 +293,8 @@ TEST(Relay, CommandLineErrorsEndWithTheirExitCode) {
     for (const Args& args :
          {Args{"--port", "65536"}, Args{"--port", "x"}, Args{"--port"}, Args{"--bind", "nowhere"},
           Args{"-p", "1"}, Args{"--room-size", "1"}, Args{"--room-size", "21"},
-          Args{"--max-rate", "0"}, Args{"--max-clients", "1.5"}, Args{"--frame-timeout", "x"}}) {
+          Args{"--max-rate", "0"}, Args{"--max-clients", "1.5"}, Args{"--frame-timeout", "x"},
+          Args{"--stats", "0"}}) {
         RelayProcess r(args);
         EXPECT_EQ(r.ExitCode(), 2) << args[0];
         EXPECT_NE(r.log.find("usage: duoscope-relay [--port PORT] [--bind ADDRESS]"),

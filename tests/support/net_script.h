@@ -86,25 +86,35 @@ inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
         if (Clock::now() > end) return false;
     return true;
 }
-// A client of 127.0.0.1:port from the loopback address from, every send its own segment; -1
-// when the connect fails.
+// A client of 127.0.0.1:port from the loopback address from (of [::1]:port when from is
+// "::1"), every send its own segment; -1 when the connect fails.
 inline int Connect(int port, int receiveBuffer = 0, const char* from = "127.0.0.1") {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
+    const bool v6 = std::string(from) == "::1";
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), one = 1;
     if (receiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const sockaddr_in6 a6 = {AF_INET6, htons(uint16_t(port)), 0, in6addr_loopback, 0};
+    if (v6)
+        return connect(fd, reinterpret_cast<const sockaddr*>(&a6), sizeof a6) == 0
+                   ? fd
+                   : (close(fd), -1);
     sockaddr_in a = {AF_INET, 0, {}, {}};
     inet_pton(AF_INET, from, &a.sin_addr);
     bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     a = {AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
     return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
 }
-inline std::string LocalAddress(int fd) { // "127.0.0.x:port" of this end
-    sockaddr_in a = {};
+inline std::string LocalAddress(int fd) { // "127.0.0.x:port" or "[::1]:port" of this end
+    sockaddr_in6 a = {};
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    char host[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
-    return host + (":" + std::to_string(ntohs(a.sin_port)));
+    const auto& a4 = reinterpret_cast<const sockaddr_in&>(a);
+    char host[INET6_ADDRSTRLEN] = "";
+    if (a.sin6_family == AF_INET6)
+        return "[" + (inet_ntop(AF_INET6, &a.sin6_addr, host, sizeof host) +
+                      ("]:" + std::to_string(ntohs(a.sin6_port))));
+    inet_ntop(AF_INET, &a4.sin_addr, host, sizeof host);
+    return host + (":" + std::to_string(ntohs(a4.sin_port)));
 }
 
 struct ScriptedServer {
@@ -150,7 +160,7 @@ struct ScriptedServer {
 };
 
 // The relay with its stdout and stderr in a pipe roomy enough for every line a test provokes;
-// port is the one it reports listening on (0 when it reported none).
+// port is the one it reports listening on, IPv4 or IPv6 (0 when it reported none).
 struct RelayProcess {
     pid_t pid = -1;
     int out = -1, port = 0;
@@ -162,8 +172,8 @@ struct RelayProcess {
         pid = StartProgram(ViewerPath("duoscope-relay"), args, {}, "/", fds[1]); // writes no file
         close(fds[1]);
         out = fds[0];
-        if (WaitLog("listening on 127.0.0.1:"))
-            port = std::stoi(log.substr(log.find("127.0.0.1:") + 10));
+        if (WaitLog("\n") && log.rfind("duoscope-relay: listening on ", 0) == 0) // its first line
+            port = std::stoi(log.substr(log.rfind(':', log.find('\n')) + 1));
     }
     ~RelayProcess() {
         if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
