@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -93,7 +94,11 @@ bool XvfbServer::Start(int width, int height) {
     pollfd p = {ready[0], POLLIN, 0};
     const bool started = poll(&p, 1, 20000) == 1 && read(ready[0], number, 15) > 0;
     close(ready[0]);
-    display = ":" + std::to_string(std::atoi(number));
+    // Formatted into a buffer: building it from ":" and a std::string makes GCC 12 warn
+    // wrongly (-Wrestrict) in optimised builds.
+    char name[16];
+    std::snprintf(name, sizeof name, ":%d", std::atoi(number));
+    display = name;
     if (!started) Stop();
     return started;
 }
