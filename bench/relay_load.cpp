@@ -310,6 +310,15 @@ bool readClient(Run& r, Client& c) {
 
 // Connects every client, at most kConnecting at a time, and waits until each is ready: has its
 // id from the relay or the broadcaster, or its subscription confirmed by NATS.
+// The client an event is for, or null for the server's log, which it drains.
+Client* eventClient(Run& r, Process& p, const epoll_event& ev) {
+    if (ev.data.u64 == kLogKey) {
+        drainLog(p);
+        return nullptr;
+    }
+    return &r.clients[ev.data.u64];
+}
+
 std::string connectAll(Run& r, int ep, Process& p, bool allToAll) {
     const sockaddr_in to{AF_INET, htons(std::uint16_t(p.port)), {htonl(INADDR_LOOPBACK)}, {}};
     const int count = int(r.clients.size()), one = 1;
@@ -332,15 +341,12 @@ std::string connectAll(Run& r, int ep, Process& p, bool allToAll) {
         }
         const int n = epoll_wait(ep, events.data(), int(events.size()), 100);
         for (int e = 0; e < n; ++e) {
-            const std::uint64_t key = events[std::size_t(e)].data.u64;
-            if (key == kLogKey) {
-                drainLog(p);
-                continue;
-            }
-            Client& c = r.clients[key];
-            const Stage before = c.stage;
-            if (!readClient(r, c)) return "client " + std::to_string(key) + " closed while joining";
-            ready += before != Ready && c.stage == Ready;
+            Client* c = eventClient(r, p, events[std::size_t(e)]);
+            if (!c) continue;
+            const Stage before = c->stage;
+            if (!readClient(r, *c))
+                return "client " + std::to_string(c - r.clients.data()) + " closed while joining";
+            ready += before != Ready && c->stage == Ready;
         }
         if (nowNs() > deadline)
             return std::to_string(ready) + " of " + std::to_string(count) + " ready after 60 s";
@@ -454,12 +460,9 @@ Result run(Server server, const Load& load, double seconds) {
     std::uint8_t msg[kMessage + 32];
     const auto handle = [&](int n) {
         for (int e = 0; e < n; ++e) {
-            const std::uint64_t key = events[std::size_t(e)].data.u64;
-            if (key == kLogKey) {
-                drainLog(p);
-                continue;
-            }
-            Client& c = r.clients[key];
+            Client* client = eventClient(r, p, events[std::size_t(e)]);
+            if (!client) continue;
+            Client& c = *client;
             if (c.open && !readClient(r, c)) {
                 c.open = false;
                 ++res.closed;
