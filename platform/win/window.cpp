@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 struct WindowRecord {
     SDL_Window* sdl = nullptr;
     WNDPROC proc = nullptr;
@@ -65,14 +67,25 @@ struct MessageQueue {
 };
 MessageQueue s_queue;
 
+// Whether libdbus would find a session bus without starting one: an address in the
+// environment, or the per-user bus socket.
+bool SessionBusReachable() {
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) return false;
+    const std::string socket = std::string(runtime) + "/bus";
+    return access(socket.c_str(), F_OK) == 0;
+}
+
 bool StartVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
     // SDL joins the D-Bus session bus when it starts (for the screen saver and input methods).
-    // Where the session gives no bus address, libdbus would "autolaunch": fork and exec
+    // Where the session gives no bus address and there is no per-user bus at
+    // $XDG_RUNTIME_DIR/bus (where libdbus looks next), libdbus would "autolaunch": fork and exec
     // dbus-launch, which starts a new bus of its own that no screen saver or input method is on
     // (or fails when it is not installed). Saying that there is no bus spares the fork; a
-    // session that has a bus keeps it (no overwrite).
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+    // session that has a bus keeps it.
+    if (!SessionBusReachable()) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "duoscope: no video: %s\n", SDL_GetError());
         return false;
