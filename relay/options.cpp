@@ -1,6 +1,6 @@
 #include "options.h"
+#include "address.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -59,14 +59,14 @@ int parseOptions(int argc, char** argv, Options& o) {
             std::printf("duoscope-relay %s\n", DUOSCOPE_VERSION);
             return 1;
         }
-        in6_addr unused{};
         bool known = true, ok = value != nullptr;
         if (!ok) {
         } else if (is("--port")) {
             ok = parseInt(value, 0, 65535, o.port);
         } else if (is("--bind")) {
-            ok =
-                inet_pton(AF_INET, value, &unused) == 1 || inet_pton(AF_INET6, value, &unused) == 1;
+            sockaddr_storage unused{};
+            socklen_t length = 0;
+            ok = parseAddress(value, 0, unused, length);
             o.bind = value;
         } else if (is("--room-size")) {
             ok = parseInt(value, 0, 20, o.roomSize) && o.roomSize != 1;

@@ -478,13 +478,14 @@ void sayGoodbye(Relay& r) {
 }
 
 // Every client is a descriptor: takes all the process may have, and says how many clients
-// that makes room for.
-int raiseDescriptorLimit(int maxClients) {
+// that makes room for; got is the limit it ended with.
+int raiseDescriptorLimit(int maxClients, rlim_t& got) {
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
     getrlimit(RLIMIT_NOFILE, &limit);
+    got = limit.rlim_cur;
     const rlim_t fds = std::min<rlim_t>(limit.rlim_cur, 1 << 24);
     const int room = int(std::max<rlim_t>(1, fds - std::min<rlim_t>(fds, kReservedFds)));
     return maxClients == 0 ? room : std::min(maxClients, room);
@@ -527,7 +528,8 @@ int main(int argc, char** argv) {
     if (const int parsed = parseOptions(argc, argv, r.options)) return parsed == 1 ? 0 : 2;
     Options& o = r.options;
     r.rooms.size = o.roomSize == 0 ? SIZE_MAX : std::size_t(o.roomSize);
-    o.maxClients = raiseDescriptorLimit(o.maxClients);
+    rlim_t descriptors = 0;
+    o.maxClients = raiseDescriptorLimit(o.maxClients, descriptors);
 
     // SIGINT, SIGTERM and SIGUSR1 arrive as a readable descriptor in the epoll set; a peer
     // that goes away never raises SIGPIPE (every send passes MSG_NOSIGNAL, and it is ignored
@@ -548,10 +550,8 @@ int main(int argc, char** argv) {
     }
     r.listenFd = listenOn(o);
     if (r.listenFd < 0) return 1;
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
     std::fprintf(stderr, "duoscope-relay: descriptor limit %llu; up to %d clients\n",
-                 static_cast<unsigned long long>(limit.rlim_cur), o.maxClients);
+                 static_cast<unsigned long long>(descriptors), o.maxClients);
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = kSignalTag;
