@@ -1,10 +1,11 @@
 // Runs a program as a child process for the benchmarks that compare whole processes: its wall
-// time from fork to exit and everything it wrote (stdout and stderr together); and the median
-// the benchmarks report.
+// time from fork to exit and everything it wrote (stdout and stderr together); the median
+// the benchmarks report and the start-up phases a viewer traced.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,4 +57,12 @@ inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The milliseconds of one start-up phase in a viewer's output under DUOSCOPE_STARTUP_TRACE=1
+// (a line "duoscope: startup PHASE MS"), or -1 when it printed none.
+inline double PhaseTime(const std::string& output, const char* phase) {
+    const std::string key = std::string("duoscope: startup ") + phase + " ";
+    const size_t at = output.find(key);
+    return at == std::string::npos ? -1 : std::atof(output.c_str() + at + key.size());
 }

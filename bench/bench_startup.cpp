@@ -31,12 +31,6 @@ const std::pair<const char*, const char*> kPhases[] = {
     {"shutdown", "release in reverse order"},
 };
 
-double PhaseTime(const std::string& output, const char* phase) {
-    const std::string key = std::string("duoscope: startup ") + phase + " ";
-    const size_t at = output.find(key);
-    return at == std::string::npos ? -1 : std::atof(output.c_str() + at + key.size());
-}
-
 } // namespace
 
 int main() {

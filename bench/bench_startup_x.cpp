@@ -97,12 +97,6 @@ size_t WriteSceneObj(const std::string& dataDir, const std::string& dir) {
     return obj && mtl ? faces : 0;
 }
 
-double PhaseTime(const std::string& output, const char* phase) {
-    const std::string key = std::string("duoscope: startup ") + phase + " ";
-    const size_t at = output.find(key);
-    return at == std::string::npos ? -1 : std::atof(output.c_str() + at + key.size());
-}
-
 struct Contestant {
     const char* name;
     std::vector<std::string> argv;
